@@ -1,0 +1,33 @@
+#include "Application.h"
+
+#include <QMessageBox>
+
+namespace korbenit {
+
+QString WithClosingPoint(const QString& message) {
+  if (!message.isEmpty() && message.back() > QChar('.')) return message + '.';
+  return message;
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  FPresenter = [](const QString& caption, const QString& message) {
+    QMessageBox::critical(QApplication::activeWindow(), caption, message, QMessageBox::Ok);
+  };
+}
+
+TApplication* TApplication::Instance() {
+  return dynamic_cast<TApplication*>(QCoreApplication::instance());
+}
+
+void TApplication::ShowException(const QString& message) {
+  if (FPresenter) FPresenter(FTitle, WithClosingPoint(message));
+}
+
+// The last line of defence; our own handlers catch their failures before Qt's frames.
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  bool handled = false;
+  RunHandler([&] { handled = QApplication::notify(receiver, event); });
+  return handled;
+}
+
+}  // namespace korbenit

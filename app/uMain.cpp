@@ -1,0 +1,205 @@
+#include "uMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QThread>
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+
+#include "Application.h"
+
+namespace korbenit {
+namespace {
+
+const QColor LampOpen(255, 0, 0);
+const QColor LampClosed(0, 0, 0);
+
+QPushButton* MakeButton(QWidget* parent, const char* caption, QRect geometry) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setGeometry(geometry);
+  return button;
+}
+
+void FillWith(QWidget* widget, QPalette::ColorGroup group, QPalette::ColorRole role) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Window, QApplication::palette().color(group, role));
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+}
+
+}  // namespace
+
+QString FormatVersion(int32_t versionInTenths) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%1.1f", versionInTenths / 10.0);
+  return QString::fromLatin1(text);
+}
+
+void TDropDownList::showPopup() {
+  if (OnDropDown) RunHandler(OnDropDown);
+  QComboBox::showPopup();
+}
+
+TMain::TMain(std::unique_ptr<TSerialPortInterface> port, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      FPort(std::move(port)) {
+  BuildControls();
+  FPort->OnAfterOpen = [this](TSerialPortInterface& sender) { cPortAfterOpen(sender); };
+  FPort->OnAfterClose = [this](TSerialPortInterface& sender) { cPortAfterClose(sender); };
+  FormCreate();
+}
+
+TMain::~TMain() {
+  // The port's notifications point at controls that are about to go.
+  FPort->OnAfterOpen = nullptr;
+  FPort->OnAfterClose = nullptr;
+}
+
+void TMain::BuildControls() {
+  setFixedSize(ClientWidth, ClientHeight);
+  move(745, 337);
+  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+  FillWith(this, QPalette::Inactive, QPalette::Highlight);
+
+  Panel1 = new QFrame(this);
+  Panel1->setGeometry(24, 8, 248, 328);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel1->setLineWidth(2);
+  Screen = new TImageControl(Panel1);
+  Screen->setGeometry(4, 4, 240, 320);
+
+  ButGetScreen = MakeButton(this, "GET SCREEN", {24, 344, 97, 25});
+  ButSaveAs = MakeButton(this, "SAVE AS...", {175, 344, 97, 25});
+  connect(ButGetScreen, &QPushButton::clicked, this, [this] { ButGetScreenClick(); });
+  connect(ButSaveAs, &QPushButton::clicked, this, [this] { RunHandler([this] { ButSaveAsClick(); }); });
+
+  BuildFooter();
+  sBar = new QStatusBar(this);
+  sBar->setGeometry(0, 414, 299, 19);
+  sBar->setSizeGripEnabled(false);
+}
+
+void TMain::BuildFooter() {
+  Footer1 = new QFrame(this);
+  Footer1->setGeometry(0, 377, 299, 37);
+  Footer1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  FillWith(Footer1, QPalette::Active, QPalette::Highlight);
+
+  Label1 = new QLabel(QStringLiteral("COM-Port:"), Footer1);
+  Label1->setGeometry(10, 13, 51, 13);
+  Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  cbPorts = new TDropDownList(Footer1);
+  cbPorts->setGeometry(64, 9, 81, 21);
+  cbPorts->setEditable(false);
+  cbPorts->OnDropDown = [this] { cbPortsDropDown(); };
+
+  LedPanel = new QFrame(Footer1);
+  LedPanel->setGeometry(152, 11, 17, 17);
+  LedPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  LedPanel->setLineWidth(2);
+  LedPanel->setAutoFillBackground(true);
+  SetLamp(LampClosed);
+
+  ButAbout = MakeButton(Footer1, "?", {192, 9, 33, 23});
+  ButExit = MakeButton(Footer1, "EXIT", {232, 9, 59, 23});
+  connect(ButAbout, &QPushButton::clicked, this, [this] { RunHandler([this] { ButAboutClick(); }); });
+  connect(ButExit, &QPushButton::clicked, this, [this] { RunHandler([this] { ButExitClick(); }); });
+}
+
+void TMain::FormCreate() {
+  AppVersion = 10;
+  // The title's version keeps its point whatever the user's regional settings say.
+  std::setlocale(LC_NUMERIC, "C");
+  AppTitle = QStringLiteral("Korbenit - Screenshot v") + FormatVersion(AppVersion);
+  ExePath = QCoreApplication::applicationDirPath() + '/';
+  BmpPath = ExePath + QStringLiteral("BMP");
+  if (auto* app = TApplication::Instance()) app->SetTitle(AppTitle);
+  setWindowTitle(AppTitle);
+}
+
+void TMain::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FShown) return;
+  FShown = true;
+  RunHandler([this] { FormShow(); });
+}
+
+void TMain::FormShow() {
+  std::error_code ignored;  // the folder is a convenience; failing to make it is harmless
+  std::filesystem::create_directories(BmpPath.toStdString(), ignored);
+  DisableSaveAs();
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+  RunHandler([this] { FormClose(); });
+  // A transfer still running stops at its next line and closes the port.
+  FEnding = true;
+  event->accept();
+}
+
+void TMain::FormClose() {}
+
+void TMain::ButExitClick() {
+  FEnding = true;
+  // Ends the message loop without closing the window, so FormClose does not run.
+  QCoreApplication::exit(0);
+}
+
+void TMain::ButAboutClick() {}
+
+void TMain::ButSaveAsClick() {}
+
+void TMain::cbPortsDropDown() {}
+
+void TMain::DisableSaveAs() {
+  ButSaveAs->setEnabled(false);
+  QCoreApplication::processEvents();
+}
+
+void TMain::ButGetScreenClick() {
+  // A nested transfer on the same open port would corrupt both.
+  if (FTransferRunning) return;
+  FTransferRunning = true;
+  ButGetScreen->setEnabled(false);
+  RunHandler([this] { TScreenTransfer(*FPort, *this).Run(); });
+  ButGetScreen->setEnabled(true);
+  FTransferRunning = false;
+}
+
+void TMain::cPortAfterOpen(TSerialPortInterface&) { SetLamp(LampOpen); }
+
+void TMain::cPortAfterClose(TSerialPortInterface&) { SetLamp(LampClosed); }
+
+void TMain::SetLamp(const QColor& colour) {
+  QPalette palette = LedPanel->palette();
+  palette.setColor(QPalette::Window, colour);
+  LedPanel->setPalette(palette);
+}
+
+QColor TMain::LampColor() const { return LedPanel->palette().color(QPalette::Window); }
+
+std::string TMain::SelectedPort() const { return cbPorts->currentText().toStdString(); }
+
+void TMain::ClearPicture() { Screen->Fill(MakeColor(0, 0, 0)); }
+
+void TMain::PaintLine(int line, const TLineColours& colours) { Screen->PaintLine(line, colours); }
+
+void TMain::SetSaveAsEnabled(bool enabled) { ButSaveAs->setEnabled(enabled); }
+
+void TMain::SetStatusText(const std::string& text) {
+  sBar->showMessage(QString::fromStdString(text));
+}
+
+void TMain::SetLampOpen(bool open) { SetLamp(open ? LampOpen : LampClosed); }
+
+void TMain::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TMain::Beep() { QApplication::beep(); }
+
+void TMain::Pause(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
+
+}  // namespace korbenit

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "ImageControl.h"
+#include "ScreenTransfer.h"
+#include "SerialPortInterface.h"
+
+namespace korbenit {
+
+// A drop-down list that tells its owner just before it opens.
+class TDropDownList : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnDropDown;
+  void showPopup() override;
+};
+
+class TMain : public QWidget, private TCaptureView {
+ public:
+  static constexpr int ClientWidth = 299;
+  static constexpr int ClientHeight = 433;
+
+  explicit TMain(std::unique_ptr<TSerialPortInterface> port, QWidget* parent = nullptr);
+  ~TMain() override;
+
+  // Fields.
+  QString BmpPath;
+  QString ExePath;
+  int32_t AppVersion = 0;
+  QString AppTitle;
+
+  // Controls.
+  QFrame* Panel1;
+  TImageControl* Screen;
+  QPushButton* ButGetScreen;
+  QPushButton* ButSaveAs;
+  QFrame* Footer1;
+  QLabel* Label1;
+  TDropDownList* cbPorts;
+  QFrame* LedPanel;
+  QPushButton* ButAbout;
+  QPushButton* ButExit;
+  QStatusBar* sBar;
+
+  TSerialPortInterface& cPort() { return *FPort; }
+  QColor LampColor() const;
+  bool TransferRunning() const { return FTransferRunning; }
+
+  void ButGetScreenClick();
+  void ButSaveAsClick();
+  void ButAboutClick();
+  void ButExitClick();
+  void cbPortsDropDown();
+  void DisableSaveAs();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void cPortAfterOpen(TSerialPortInterface& sender);
+  void cPortAfterClose(TSerialPortInterface& sender);
+  void BuildControls();
+  void BuildFooter();
+  void SetLamp(const QColor& colour);
+
+  // What the screen transfer sees of this window.
+  std::string SelectedPort() const override;
+  void ClearPicture() override;
+  void PaintLine(int line, const TLineColours& colours) override;
+  void SetSaveAsEnabled(bool enabled) override;
+  void SetStatusText(const std::string& text) override;
+  void SetLampOpen(bool open) override;
+  void ProcessMessages() override;
+  void Beep() override;
+  void Pause(int milliseconds) override;
+  bool StopRequested() const override { return FEnding; }
+
+  std::unique_ptr<TSerialPortInterface> FPort;
+  bool FShown = false;
+  bool FTransferRunning = false;
+  bool FEnding = false;
+};
+
+// The version in tenths as the title shows it, always with a point: 10 gives "1.0".
+QString FormatVersion(int32_t versionInTenths);
+
+}  // namespace korbenit

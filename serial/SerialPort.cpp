@@ -1,0 +1,219 @@
+#include "SerialPort.h"
+
+namespace korbenit {
+namespace {
+
+uint32_t DeviceValue(int32_t value) { return static_cast<uint32_t>(value); }
+
+TDeviceTimeouts ToDevice(const TSerialTimeoutValues& t) {
+  return {DeviceValue(t.ReadInterval), DeviceValue(t.ReadTotalMultiplier),
+          DeviceValue(t.ReadTotalConstant), DeviceValue(t.WriteTotalMultiplier),
+          DeviceValue(t.WriteTotalConstant)};
+}
+
+void ThrowOnError(int error, int code) {
+  if (error != 0) throw ESerialPort(code, error);
+}
+
+}  // namespace
+
+int32_t BaudRateValue(TBaudRate rate, int32_t customBaudRate) {
+  static constexpr int32_t Rates[] = {0,     110,   300,   600,    1200,   2400,   4800,  9600,
+                                      14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+  return rate == TBaudRate::brCustom ? customBaudRate : Rates[static_cast<int>(rate)];
+}
+
+TDeviceControlRecord BuildDeviceControlRecord(const TCustomSerialPort& port) {
+  const auto& parity = port.Parity().Values();
+  const auto& flow = port.FlowControl().Values();
+  TDeviceControlRecord r;
+  r.BaudRate = DeviceValue(BaudRateValue(port.BaudRate(), port.CustomBaudRate()));
+  r.Binary = true;
+  r.ParityCheck = parity.Check;
+  r.OutxCtsFlow = flow.OutCTSFlow;
+  r.OutxDsrFlow = flow.OutDSRFlow;
+  r.DtrControl = static_cast<uint8_t>(flow.ControlDTR);
+  r.DsrSensitivity = flow.DSRSensitivity;
+  r.TxContinueOnXoff = flow.TxContinueOnXoff;
+  r.OutX = flow.XonXoffOut;
+  r.InX = flow.XonXoffIn;
+  r.ErrorReplace = parity.Check && parity.Replace;
+  r.DiscardNull = port.DiscardNull();
+  r.RtsControl = static_cast<uint8_t>(flow.ControlRTS);
+  r.XonLimit = static_cast<uint16_t>(port.Buffer().InputSize() / 4);
+  r.XoffLimit = r.XonLimit;
+  r.ByteSize = static_cast<uint8_t>(DataBitsValue(port.DataBits()));
+  r.Parity = static_cast<uint8_t>(parity.Bits);
+  r.StopBits = static_cast<uint8_t>(port.StopBits());
+  r.XonChar = flow.XonChar;
+  r.XoffChar = flow.XoffChar;
+  r.ErrorChar = r.ErrorReplace ? parity.ReplaceChar : 0;
+  r.EventChar = port.EventChar();
+  return r;
+}
+
+TCustomSerialPort::TCustomSerialPort()
+    : FParity([this] { CommitLineSettings(); }),
+      FFlowControl([this] { CommitLineSettings(); }),
+      FBuffer([this] { CommitBufferSizes(); }),
+      FTimeouts([this] { CommitTimeouts(); }) {}
+
+TCustomSerialPort::~TCustomSerialPort() {
+  try {
+    Close();
+  } catch (...) {
+    // A handler that fails while the port is being destroyed has nowhere to report to.
+  }
+}
+
+void TCustomSerialPort::Notify(const TNotifyEvent& handler) {
+  if (handler) handler(*this);
+}
+
+void TCustomSerialPort::Open() {
+  if (Connected()) return;
+  Notify(OnBeforeOpen);
+  if (int error = AcquireHandle()) throw ESerialPort(serial_error::OpenFailed, error);
+  try {
+    CommitSettings();
+  } catch (...) {
+    ReleaseHandle();
+    throw;
+  }
+  Notify(OnAfterOpen);
+  FireSignals(false);
+}
+
+void TCustomSerialPort::Close() {
+  if (!Connected()) return;
+  FireSignals(true);
+  Notify(OnBeforeClose);
+  AbortTransfers();
+  ReleaseHandle();
+  Notify(OnAfterClose);
+}
+
+void TCustomSerialPort::FireSignals(bool forceOff) {
+  const std::pair<const TSignalEvent*, uint32_t> signals[] = {
+      {&OnCTSChange, modem_bits::CTS},
+      {&OnDSRChange, modem_bits::DSR},
+      {&OnRLSDChange, modem_bits::RLSD}};
+  for (const auto& [handler, bit] : signals) {
+    bool on = forceOff ? false : (LineSignals() & bit) != 0;
+    if (*handler) (*handler)(*this, on);
+  }
+}
+
+void TCustomSerialPort::SetConnected(bool connected) {
+  if (FLoading) {
+    FStoredConnected = connected;
+    return;
+  }
+  connected ? Open() : Close();
+}
+
+void TCustomSerialPort::EndLoading() {
+  FLoading = false;
+  if (FStoredConnected) Open();
+}
+
+void TCustomSerialPort::SetPort(const std::string& port) {
+  if (port == FPort) return;
+  FPort = port;
+  if (CanCommit()) {
+    Close();
+    Open();
+  }
+}
+
+template <typename T>
+void TCustomSerialPort::SetLineSetting(T& field, const T& value) {
+  if (field == value) return;
+  field = value;
+  CommitLineSettings();
+}
+
+void TCustomSerialPort::SetBaudRate(TBaudRate rate) { SetLineSetting(FBaudRate, rate); }
+void TCustomSerialPort::SetCustomBaudRate(int32_t rate) { SetLineSetting(FCustomBaudRate, rate); }
+void TCustomSerialPort::SetDataBits(TDataBits bits) { SetLineSetting(FDataBits, bits); }
+void TCustomSerialPort::SetStopBits(TStopBits bits) { SetLineSetting(FStopBits, bits); }
+void TCustomSerialPort::SetDiscardNull(bool discard) { SetLineSetting(FDiscardNull, discard); }
+void TCustomSerialPort::SetEventChar(char eventChar) { SetLineSetting(FEventChar, eventChar); }
+
+void TCustomSerialPort::SetSyncMethod(TSyncMethod method) {
+  if (method == FSyncMethod) return;
+  if (Connected() && !FLoading) throw ESerialPort(serial_error::SetWhileConnected);
+  FSyncMethod = method;
+}
+
+int TCustomSerialPort::AcquireHandle() { return FDevice.Open(FPort); }
+
+void TCustomSerialPort::ReleaseHandle() noexcept { FDevice.Close(); }
+
+void TCustomSerialPort::CommitSettings() {
+  CommitBufferSizes();
+  CommitLineSettings();
+  CommitTimeouts();
+}
+
+void TCustomSerialPort::CommitBufferSizes() {
+  if (!CanCommit()) return;
+  ThrowOnError(FDevice.SetQueueSizes(FBuffer.InputSize(), FBuffer.OutputSize()),
+               serial_error::BufferSizesFailed);
+}
+
+void TCustomSerialPort::CommitLineSettings() {
+  if (!CanCommit()) return;
+  ThrowOnError(FDevice.SetLineSettings(BuildDeviceControlRecord(*this)),
+               serial_error::LineSettingsFailed);
+}
+
+void TCustomSerialPort::CommitTimeouts() {
+  if (!CanCommit()) return;
+  ThrowOnError(FDevice.SetTimeouts(ToDevice(FTimeouts.Values())), serial_error::TimeoutsFailed);
+}
+
+void TCustomSerialPort::Purge(bool input, bool output) noexcept {
+  unsigned flags = (input ? purge_flags::RxClear : 0u) | (output ? purge_flags::TxClear : 0u);
+  FDevice.Purge(flags);
+}
+
+void TCustomSerialPort::AbortTransfers() noexcept {
+  FDevice.Purge(purge_flags::TxAbort | purge_flags::RxAbort);
+}
+
+int32_t TCustomSerialPort::WriteText(const std::string& text) {
+  if (text.empty()) return 0;
+  int32_t written = 0;
+  ThrowOnError(FDevice.Write(text.data(), static_cast<int32_t>(text.size()), written),
+               serial_error::WriteFailed);
+  return written;
+}
+
+int32_t TCustomSerialPort::ReadText(std::string& text, int32_t count) {
+  text.assign(count > 0 ? static_cast<std::size_t>(count) : 0, '\0');
+  if (count <= 0) return 0;
+  int32_t received = 0;
+  int error = FDevice.Read(text.data(), count, received);
+  if (error != 0) {
+    text.clear();
+    throw ESerialPort(serial_error::ReadFailed, error);
+  }
+  text.resize(static_cast<std::size_t>(received));
+  PendingInput();
+  return received;
+}
+
+int32_t TCustomSerialPort::PendingInput() {
+  int32_t count = 0;
+  ThrowOnError(FDevice.QueuedInput(count), serial_error::StatusQueryFailed);
+  return count;
+}
+
+uint32_t TCustomSerialPort::LineSignals() {
+  uint32_t bits = 0;
+  ThrowOnError(FDevice.ModemStatus(bits), serial_error::ModemStatusFailed);
+  return bits;
+}
+
+}  // namespace korbenit

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "SerialDevice.h"
+#include "SerialError.h"
+#include "SerialPortInterface.h"
+#include "SerialSettings.h"
+#include "SerialTypes.h"
+
+namespace korbenit {
+
+// One serial port: the whole line configuration as properties, pushed to the device at
+// Open and again whenever a setting changes while the port is open.
+class TCustomSerialPort : public TSerialPortInterface {
+ public:
+  using TSignalEvent = std::function<void(TSerialPortInterface& sender, bool onOff)>;
+
+  TCustomSerialPort();
+  ~TCustomSerialPort() override;
+
+  void Open() override;
+  void Close() override;
+  void Purge(bool input, bool output) noexcept override;
+  int32_t WriteText(const std::string& text) override;
+  int32_t ReadText(std::string& text, int32_t count) override;
+  void AbortTransfers() noexcept;
+  int32_t PendingInput();
+  uint32_t LineSignals();
+
+  std::string Port() const override { return FPort; }
+  void SetPort(const std::string& port) override;
+  TBaudRate BaudRate() const override { return FBaudRate; }
+  void SetBaudRate(TBaudRate rate) override;
+  int32_t CustomBaudRate() const override { return FCustomBaudRate; }
+  void SetCustomBaudRate(int32_t rate) override;
+  TSerialTimeouts& Timeouts() override { return FTimeouts; }
+  bool Connected() const override { return FDevice.IsOpen(); }
+  void SetConnected(bool connected);
+
+  TDataBits DataBits() const { return FDataBits; }
+  void SetDataBits(TDataBits bits);
+  TStopBits StopBits() const { return FStopBits; }
+  void SetStopBits(TStopBits bits);
+  bool DiscardNull() const { return FDiscardNull; }
+  void SetDiscardNull(bool discard);
+  char EventChar() const { return FEventChar; }
+  void SetEventChar(char eventChar);
+  TSyncMethod SyncMethod() const { return FSyncMethod; }
+  void SetSyncMethod(TSyncMethod method);
+  TSerialParity& Parity() { return FParity; }
+  TSerialFlowControl& FlowControl() { return FFlowControl; }
+  TSerialBuffer& Buffer() { return FBuffer; }
+  const TSerialParity& Parity() const { return FParity; }
+  const TSerialFlowControl& FlowControl() const { return FFlowControl; }
+  const TSerialBuffer& Buffer() const { return FBuffer; }
+  const TSerialTimeouts& Timeouts() const { return FTimeouts; }
+
+  // While loading a stored description, setters only store; EndLoading opens the port
+  // when Connected was stored as true.
+  void BeginLoading() { FLoading = true; }
+  void EndLoading();
+
+  TNotifyEvent OnBeforeOpen;
+  TNotifyEvent OnBeforeClose;
+  TSignalEvent OnCTSChange;
+  TSignalEvent OnDSRChange;
+  TSignalEvent OnRLSDChange;
+
+ protected:
+  virtual int AcquireHandle();
+  virtual void ReleaseHandle() noexcept;
+  virtual void CommitSettings();
+  virtual void CommitBufferSizes();
+  virtual void CommitLineSettings();
+  virtual void CommitTimeouts();
+
+  TSerialDevice& Device() { return FDevice; }
+
+ private:
+  bool CanCommit() const { return Connected() && !FLoading; }
+  void FireSignals(bool forceOff);
+  void Notify(const TNotifyEvent& handler);
+  template <typename T>
+  void SetLineSetting(T& field, const T& value);
+
+  TSerialDevice FDevice;
+  std::string FPort = "COM1";
+  TBaudRate FBaudRate = TBaudRate::br9600;
+  int32_t FCustomBaudRate = 9600;
+  TDataBits FDataBits = TDataBits::dbEight;
+  TStopBits FStopBits = TStopBits::sbOneStopBit;
+  bool FDiscardNull = false;
+  char FEventChar = 0;
+  TSyncMethod FSyncMethod = TSyncMethod::smThreadSync;
+  bool FLoading = false;
+  bool FStoredConnected = false;
+  TSerialParity FParity;
+  TSerialFlowControl FFlowControl;
+  TSerialBuffer FBuffer;
+  TSerialTimeouts FTimeouts;
+};
+
+// The device-control record that a port's settings produce.
+TDeviceControlRecord BuildDeviceControlRecord(const TCustomSerialPort& port);
+
+class TSerialPort : public TCustomSerialPort {
+ public:
+  using TCustomSerialPort::TCustomSerialPort;
+};
+
+}  // namespace korbenit

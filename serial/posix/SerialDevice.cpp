@@ -1,0 +1,303 @@
+// Serial devices on a POSIX tty: exclusive open, termios2 line settings with any integer
+// speed, and the device-control timeout rules emulated with poll() on a non-blocking
+// descriptor.
+#include "../SerialDevice.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+namespace korbenit {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr uint32_t AllBits = 0xFFFFFFFFu;
+constexpr std::size_t ReadBlock = 4096;
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+int RetryIoctl(int fd, unsigned long request, void* arg) {
+  int result;
+  do {
+    result = ::ioctl(fd, request, arg);
+  } while (result < 0 && errno == EINTR);
+  return result < 0 ? errno : 0;
+}
+
+tcflag_t CharacterSize(uint8_t byteSize) {
+  switch (byteSize) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+  }
+}
+
+tcflag_t ParityFlags(uint8_t parity) {
+  switch (parity) {
+    case 1: return PARENB | PARODD;
+    case 2: return PARENB;
+    case 3: return PARENB | PARODD | CMSPAR;
+    case 4: return PARENB | CMSPAR;
+    default: return 0;
+  }
+}
+
+void ApplyRawMode(termios2& tio, const TDeviceControlRecord& record) {
+  tio.c_iflag = IGNBRK;
+  if (record.ParityCheck) tio.c_iflag |= INPCK;
+  if (record.OutX) tio.c_iflag |= IXON;
+  if (record.InX) tio.c_iflag |= IXOFF;
+  tio.c_oflag = 0;
+  tio.c_lflag = 0;
+  tio.c_cflag = CREAD | CLOCAL | BOTHER | CharacterSize(record.ByteSize) |
+                ParityFlags(record.Parity);
+  if (record.StopBits != 0) tio.c_cflag |= CSTOPB;
+  if (record.OutxCtsFlow || record.RtsControl == 2) tio.c_cflag |= CRTSCTS;
+  tio.c_ispeed = record.BaudRate;
+  tio.c_ospeed = record.BaudRate;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  tio.c_cc[VSTART] = static_cast<cc_t>(record.XonChar);
+  tio.c_cc[VSTOP] = static_cast<cc_t>(record.XoffChar);
+}
+
+// DTR and RTS held as their control modes say. Ports without modem lines refuse the
+// request; that is no failure of the settings.
+int ApplyModemLines(int fd, const TDeviceControlRecord& record) {
+  int dtr = TIOCM_DTR;
+  int rts = TIOCM_RTS;
+  int dtrResult = RetryIoctl(fd, record.DtrControl == 0 ? TIOCMBIC : TIOCMBIS, &dtr);
+  int rtsResult = RetryIoctl(fd, record.RtsControl == 0 ? TIOCMBIC : TIOCMBIS, &rts);
+  for (int result : {dtrResult, rtsResult})
+    if (result != 0 && result != ENOTTY && result != EINVAL) return result;
+  return 0;
+}
+
+int PollFor(int fd, short events, int timeoutMs) {
+  pollfd pfd{fd, events, 0};
+  int result;
+  do {
+    result = ::poll(&pfd, 1, timeoutMs);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return errno;
+  return result == 0 ? ETIMEDOUT : 0;
+}
+
+int MillisecondsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  // Round up so a wait never ends just short of its limit.
+  return static_cast<int>(std::max<int64_t>(0, left.count() + 1));
+}
+
+bool IsImmediateRead(const TDeviceTimeouts& t) {
+  return t.ReadInterval == AllBits && t.ReadTotalMultiplier == 0 && t.ReadTotalConstant == 0;
+}
+
+bool IsFirstByteRead(const TDeviceTimeouts& t) {
+  return t.ReadInterval == AllBits && t.ReadTotalMultiplier == AllBits &&
+         t.ReadTotalConstant != 0 && t.ReadTotalConstant != AllBits;
+}
+
+}  // namespace
+
+std::string TSerialDevice::VirtualPortsFolder() {
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+    return std::string(runtime) + "/korbenit-ports";
+  return "/tmp/korbenit-ports-" + std::to_string(::getuid());
+}
+
+std::string TSerialDevice::DevicePath(const std::string& portName) {
+  if (portName.find('/') != std::string::npos) return portName;
+  std::error_code ignored;
+  std::string link = VirtualPortsFolder() + "/" + portName;
+  if (!portName.empty() && std::filesystem::is_symlink(link, ignored)) return link;
+  return "/dev/" + portName;
+}
+
+int TSerialDevice::Open(const std::string& portName) {
+  Close();
+  int fd = ::open(DevicePath(portName).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = RetryIoctl(fd, TIOCEXCL, nullptr);
+  if (error == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
+  if (error != 0) {
+    ::close(fd);
+    return error;
+  }
+  FHandle = fd;
+  FInput.clear();
+  FInputPos = 0;
+  return 0;
+}
+
+void TSerialDevice::Close() noexcept {
+  if (FHandle < 0) return;
+  RetryIoctl(Fd(FHandle), TIOCNXCL, nullptr);
+  ::close(Fd(FHandle));
+  FHandle = -1;
+  FInput.clear();
+  FInputPos = 0;
+}
+
+int TSerialDevice::SetQueueSizes(int32_t, int32_t) {
+  // Kernel tty queues have a fixed size; the request is accepted as it stands.
+  return IsOpen() ? 0 : EBADF;
+}
+
+int TSerialDevice::SetLineSettings(const TDeviceControlRecord& record) {
+  if (!IsOpen()) return EBADF;
+  termios2 tio{};
+  if (int error = RetryIoctl(Fd(FHandle), TCGETS2, &tio)) return error;
+  ApplyRawMode(tio, record);
+  if (int error = RetryIoctl(Fd(FHandle), TCSETS2, &tio)) return error;
+  return ApplyModemLines(Fd(FHandle), record);
+}
+
+int TSerialDevice::SetTimeouts(const TDeviceTimeouts& timeouts) {
+  if (!IsOpen()) return EBADF;
+  FTimeouts = timeouts;
+  return 0;
+}
+
+int32_t TSerialDevice::TakeBuffered(char* buffer, int32_t count) {
+  auto available = static_cast<int32_t>(FInput.size() - FInputPos);
+  int32_t taken = std::min(available, count);
+  std::copy_n(FInput.data() + FInputPos, taken, buffer);
+  FInputPos += static_cast<std::size_t>(taken);
+  if (FInputPos == FInput.size()) {
+    FInput.clear();
+    FInputPos = 0;
+  }
+  return taken;
+}
+
+// Moves what the kernel holds into our buffer without waiting. A hung-up line reads
+// end-of-file or EIO at once: that is a failure, not an empty queue.
+int TSerialDevice::FillBuffer() {
+  char block[ReadBlock];
+  ssize_t got;
+  do {
+    got = ::read(Fd(FHandle), block, sizeof block);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return errno == EAGAIN ? 0 : errno;
+  if (got == 0) return EIO;
+  FInput.insert(FInput.end(), block, block + got);
+  return 0;
+}
+
+int TSerialDevice::WaitReadable(int timeoutMs) {
+  int error = PollFor(Fd(FHandle), POLLIN, timeoutMs);
+  return error == 0 ? FillBuffer() : error;
+}
+
+int TSerialDevice::Read(char* buffer, int32_t count, int32_t& received) {
+  received = 0;
+  if (!IsOpen()) return EBADF;
+  if (count <= 0) return 0;
+  received = TakeBuffered(buffer, count);
+  if (received == count) return 0;
+  if (int error = FillBuffer()) return error;
+  received += TakeBuffered(buffer + received, count - received);
+  if (received == count || IsImmediateRead(FTimeouts)) return 0;
+  if (IsFirstByteRead(FTimeouts)) {
+    if (received > 0) return 0;
+    int error = WaitReadable(static_cast<int>(std::min<uint32_t>(FTimeouts.ReadTotalConstant,
+                                                                 0x7FFFFFFF)));
+    if (error == ETIMEDOUT) return 0;
+    if (error != 0) return error;
+    received += TakeBuffered(buffer, count);
+    return 0;
+  }
+  return ReadWithDeadline(buffer, count, received);
+}
+
+// The general rule: a total limit of multiplier x count + constant (none when both are
+// 0) and, once a byte has come, an interval limit between bytes (none when 0).
+int TSerialDevice::ReadWithDeadline(char* buffer, int32_t count, int32_t& received) {
+  uint64_t total = uint64_t{FTimeouts.ReadTotalMultiplier} * static_cast<uint64_t>(count) +
+                   FTimeouts.ReadTotalConstant;
+  bool hasTotal = total != 0;
+  auto deadline = Clock::now() + std::chrono::milliseconds(std::min<uint64_t>(total, INT32_MAX));
+  uint32_t interval = FTimeouts.ReadInterval;
+  while (received < count) {
+    int waitMs = hasTotal ? MillisecondsUntil(deadline) : -1;
+    if (received > 0 && interval != 0 && interval != AllBits)
+      waitMs = waitMs < 0 ? static_cast<int>(interval)
+                          : std::min(waitMs, static_cast<int>(std::min(interval, 0x7FFFFFFFu)));
+    int error = WaitReadable(waitMs);
+    if (error == ETIMEDOUT) return 0;
+    if (error != 0) return error;
+    received += TakeBuffered(buffer + received, count - received);
+  }
+  return 0;
+}
+
+int TSerialDevice::Write(const char* data, int32_t count, int32_t& written) {
+  written = 0;
+  if (!IsOpen()) return EBADF;
+  uint64_t total = uint64_t{FTimeouts.WriteTotalMultiplier} * static_cast<uint64_t>(count) +
+                   FTimeouts.WriteTotalConstant;
+  auto deadline = Clock::now() + std::chrono::milliseconds(std::min<uint64_t>(total, INT32_MAX));
+  while (written < count) {
+    ssize_t put = ::write(Fd(FHandle), data + written, static_cast<std::size_t>(count - written));
+    if (put > 0) {
+      written += static_cast<int32_t>(put);
+      continue;
+    }
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno != EAGAIN) return errno;
+    int error = PollFor(Fd(FHandle), POLLOUT, total == 0 ? -1 : MillisecondsUntil(deadline));
+    if (error == ETIMEDOUT) return 0;
+    if (error != 0) return error;
+  }
+  return 0;
+}
+
+int TSerialDevice::Purge(unsigned flags) {
+  if (!IsOpen()) return EBADF;
+  bool input = flags & (purge_flags::RxClear | purge_flags::RxAbort);
+  bool output = flags & (purge_flags::TxClear | purge_flags::TxAbort);
+  if (input) {
+    FInput.clear();
+    FInputPos = 0;
+  }
+  if (!input && !output) return 0;
+  int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
+  return RetryIoctl(Fd(FHandle), TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
+}
+
+int TSerialDevice::QueuedInput(int32_t& count) {
+  count = 0;
+  if (!IsOpen()) return EBADF;
+  int queued = 0;
+  if (int error = RetryIoctl(Fd(FHandle), TIOCINQ, &queued)) return error;
+  count = queued + static_cast<int32_t>(FInput.size() - FInputPos);
+  return 0;
+}
+
+int TSerialDevice::ModemStatus(uint32_t& bits) {
+  bits = 0;
+  if (!IsOpen()) return EBADF;
+  int lines = 0;
+  int error = RetryIoctl(Fd(FHandle), TIOCMGET, &lines);
+  // Pseudo-terminals and other ports without modem lines: no signal is set.
+  if (error == ENOTTY || error == EINVAL) return 0;
+  if (error != 0) return error;
+  if (lines & TIOCM_CTS) bits |= modem_bits::CTS;
+  if (lines & TIOCM_DSR) bits |= modem_bits::DSR;
+  if (lines & TIOCM_RI) bits |= modem_bits::Ring;
+  if (lines & TIOCM_CD) bits |= modem_bits::RLSD;
+  return 0;
+}
+
+}  // namespace korbenit
