@@ -1,0 +1,14 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "Application.h"
+
+// Window tests need the application object; they run without a display unless a
+// platform is chosen from outside (the end-to-end check runs them under Xvfb).
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  korbenit::TApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
