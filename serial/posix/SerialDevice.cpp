@@ -65,7 +65,9 @@ void ApplyRawMode(termios2& tio, const TDeviceControlRecord& record) {
   if (record.OutxCtsFlow || record.RtsControl == 2) tio.c_cflag |= CRTSCTS;
   tio.c_ispeed = record.BaudRate;
   tio.c_ospeed = record.BaudRate;
-  tio.c_cc[VMIN] = 0;
+  // VMIN 1 makes an empty non-blocking read answer EAGAIN, so that end-of-file
+  // means a hang-up and never an empty queue.
+  tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   tio.c_cc[VSTART] = static_cast<cc_t>(record.XonChar);
   tio.c_cc[VSTOP] = static_cast<cc_t>(record.XoffChar);

@@ -1,0 +1,296 @@
+#include "SerialPort.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "Pty.h"
+#include "ScreenTransfer.h"
+
+namespace korbenit {
+namespace {
+
+using testing::TPty;
+using testing::TPtyDevice;
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+uint32_t LineSpeed(const TPty& pty) {
+  termios2 tio{};
+  EXPECT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
+  return tio.c_ospeed;
+}
+
+// Counts what reaches the device, and when.
+class TCountingPort : public TSerialPort {
+ public:
+  int LineCommits = 0;
+  int TimeoutCommits = 0;
+  int BufferCommits = 0;
+
+ protected:
+  void CommitLineSettings() override {
+    if (Connected()) ++LineCommits;
+    TSerialPort::CommitLineSettings();
+  }
+  void CommitTimeouts() override {
+    if (Connected()) ++TimeoutCommits;
+    TSerialPort::CommitTimeouts();
+  }
+  void CommitBufferSizes() override {
+    if (Connected()) ++BufferCommits;
+    TSerialPort::CommitBufferSizes();
+  }
+};
+
+TEST(SerialError, MessageIsTheTextAndTheSystemNumberWhenThereIsOne) {
+  struct Case {
+    int code, system;
+    const char* message;
+  };
+  for (auto c : {Case{1, 2, "Unable to open com port (win error code: 2)"},
+                 Case{14, -1, "Cannot set property while connected"},
+                 Case{23, 2, "Registry error (win error code: 2)"},
+                 Case{3, 5, "ReadFile function failed (win error code: 5)"},
+                 Case{10, 0, "ClearCommError function failed (win error code: 0)"}}) {
+    ESerialPort e(c.code, c.system);
+    EXPECT_STREQ(e.what(), c.message);
+    EXPECT_EQ(e.ErrorCode(), c.code);
+    EXPECT_EQ(e.SystemErrorCode(), c.system);
+  }
+  for (int code = 1; code <= 23; ++code) EXPECT_FALSE(ESerialPort::CodeText(code).empty()) << code;
+}
+
+TEST(SerialSettings, BufferSizesStayEvenAfterTheComparison) {
+  TSerialPort port;
+  struct Case {
+    int32_t set, stored;
+  };
+  for (auto c : {Case{1025, 1024}, Case{-3, -3}, Case{7, 6}, Case{2048, 2048}, Case{1, 0}}) {
+    port.Buffer().SetInputSize(c.set);
+    EXPECT_EQ(port.Buffer().InputSize(), c.stored) << c.set;
+  }
+}
+
+TEST(SerialSettings, RecordForTheCaptureConfiguration) {
+  TSerialPort port;
+  port.SetCustomBaudRate(5652814);
+  port.SetBaudRate(TBaudRate::brCustom);
+  TDeviceControlRecord r = BuildDeviceControlRecord(port);
+  TDeviceControlRecord expected;
+  expected.BaudRate = 5652814;
+  expected.Binary = true;
+  expected.XonLimit = 256;
+  expected.XoffLimit = 256;
+  expected.ByteSize = 8;
+  expected.XonChar = 17;
+  expected.XoffChar = 19;
+  EXPECT_EQ(r, expected);
+  port.SetBaudRate(TBaudRate::br115200);
+  EXPECT_EQ(BuildDeviceControlRecord(port).BaudRate, 115200u);
+  port.Parity().SetReplaceChar('?');
+  port.Parity().SetReplace(true);
+  EXPECT_EQ(BuildDeviceControlRecord(port).ErrorChar, 0) << "replacement needs the check too";
+  port.Parity().SetCheck(true);
+  EXPECT_TRUE(BuildDeviceControlRecord(port).ErrorReplace);
+  EXPECT_EQ(BuildDeviceControlRecord(port).ErrorChar, '?');
+}
+
+TEST(SerialPort, OpenAndCloseNotifyOnceInOrder) {
+  TPty pty;
+  TSerialPort port;
+  std::vector<std::string> events;
+  port.OnBeforeOpen = [&](auto&) { events.push_back("BeforeOpen"); };
+  port.OnAfterOpen = [&](auto&) { events.push_back("AfterOpen"); };
+  port.OnBeforeClose = [&](auto&) { events.push_back("BeforeClose"); };
+  port.OnAfterClose = [&](auto&) { events.push_back("AfterClose"); };
+  port.OnCTSChange = [&](auto&, bool on) { events.push_back(on ? "CTS on" : "CTS off"); };
+  port.OnRLSDChange = [&](auto&, bool on) { events.push_back(on ? "RLSD on" : "RLSD off"); };
+  port.SetPort(pty.SlavePath());
+  port.Open();
+  port.Open();
+  EXPECT_TRUE(port.Connected());
+  port.Close();
+  port.Close();
+  EXPECT_FALSE(port.Connected());
+  std::vector<std::string> expected = {"BeforeOpen", "AfterOpen", "CTS off",     "RLSD off",
+                                       "CTS off",    "RLSD off",  "BeforeClose", "AfterClose"};
+  EXPECT_EQ(events, expected);
+}
+
+TEST(SerialPort, AMissingDeviceFailsToOpenAndStaysClosed) {
+  TSerialPort port;
+  bool afterOpen = false;
+  port.OnAfterOpen = [&](auto&) { afterOpen = true; };
+  port.SetPort("/dev/no-such-korbenit-port");
+  try {
+    port.Open();
+    FAIL() << "opened a missing device";
+  } catch (const ESerialPort& e) {
+    EXPECT_EQ(e.ErrorCode(), 1);
+    EXPECT_EQ(e.SystemErrorCode(), ENOENT);
+    EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+  }
+  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(afterOpen);
+}
+
+TEST(SerialPort, APortHeldByAnotherFailsToOpen) {
+  TPty pty;
+  TSerialPort first, second;
+  first.SetPort(pty.SlavePath());
+  second.SetPort(pty.SlavePath());
+  first.Open();
+  EXPECT_THROW(second.Open(), ESerialPort);
+  EXPECT_FALSE(second.Connected());
+  first.Close();
+  second.Open();
+  EXPECT_TRUE(second.Connected());
+}
+
+TEST(SerialPort, CustomSpeedReachesTheLineAndChangesWhileOpen) {
+  TPty pty;
+  TCountingPort port;
+  port.SetPort(pty.SlavePath());
+  port.SetCustomBaudRate(CaptureBaudRate);
+  port.SetBaudRate(TBaudRate::brCustom);
+  port.Open();
+  EXPECT_EQ(LineSpeed(pty), 5652814u);
+  port.LineCommits = 0;
+  port.SetCustomBaudRate(9600);
+  EXPECT_EQ(port.LineCommits, 1);
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(LineSpeed(pty), 9600u);
+  port.SetCustomBaudRate(9600);
+  port.SetBaudRate(TBaudRate::brCustom);
+  EXPECT_EQ(port.LineCommits, 1) << "equal values commit nothing";
+  port.Timeouts().SetReadTotalConstant(900);
+  port.Timeouts().SetReadTotalConstant(900);
+  EXPECT_EQ(port.TimeoutCommits, 2) << "one at open, one for the change";
+  EXPECT_THROW(port.SetSyncMethod(TSyncMethod::smNone), ESerialPort);
+  EXPECT_EQ(port.SyncMethod(), TSyncMethod::smThreadSync);
+}
+
+struct TOpenPty {
+  TPty Pty;
+  TSerialPort Port;
+  explicit TOpenPty(int readTotalConstant) {
+    Port.SetPort(Pty.SlavePath());
+    Port.Timeouts().SetReadTotalMultiplier(-1);
+    Port.Timeouts().SetReadTotalConstant(readTotalConstant);
+    Port.Open();
+  }
+};
+
+TEST(SerialPort, ReadReturnsQueuedBytesAtOnceAndWaitsOnlyWhenEmpty) {
+  TOpenPty open(300);
+  open.Pty.Send("xyz");
+  std::string text;
+  auto start = Clock::now();
+  EXPECT_EQ(open.Port.ReadText(text, 2), 2);
+  EXPECT_EQ(text, "xy");
+  EXPECT_EQ(open.Port.ReadText(text, 1), 1);
+  EXPECT_EQ(text, "z");
+  EXPECT_LT(MillisecondsSince(start), 250);
+  start = Clock::now();
+  EXPECT_EQ(open.Port.ReadText(text, 1), 0);
+  EXPECT_EQ(text, "");
+  auto waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 290);
+  EXPECT_LT(waited, 3000);
+  EXPECT_EQ(open.Port.ReadText(text, 0), 0);
+}
+
+TEST(SerialPort, PurgeDropsWhatCameBefore) {
+  TOpenPty open(100);
+  open.Pty.Send("stale");
+  std::string text;
+  // The kernel hands pty bytes to the line discipline asynchronously.
+  for (int i = 0; i < 1000 && open.Port.PendingInput() < 5; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(open.Port.PendingInput(), 5);
+  open.Port.Purge(true, true);
+  EXPECT_EQ(open.Port.PendingInput(), 0);
+  open.Pty.Send("F");
+  EXPECT_EQ(open.Port.ReadText(text, 1), 1);
+  EXPECT_EQ(text, "F");
+}
+
+TEST(SerialPort, WriteSendsEveryByteIncludingZeros) {
+  TOpenPty open(100);
+  std::string command = LineCommand(0);
+  EXPECT_EQ(open.Port.WriteText(command), 4);
+  EXPECT_EQ(open.Pty.Receive(), command);
+  EXPECT_EQ(open.Port.WriteText(""), 0);
+}
+
+TEST(SerialPort, AHungUpLineFailsTheReadAtOnceAndStillCloses) {
+  TOpenPty open(900);
+  open.Pty.CloseMaster();
+  std::string text;
+  auto start = Clock::now();
+  try {
+    open.Port.ReadText(text, 1);
+    FAIL() << "read from a hung-up line";
+  } catch (const ESerialPort& e) {
+    EXPECT_EQ(e.ErrorCode(), 3);
+  }
+  EXPECT_LT(MillisecondsSince(start), 800);
+  EXPECT_TRUE(open.Port.Connected());
+  open.Port.Close();
+  EXPECT_FALSE(open.Port.Connected());
+}
+
+// The real transfer through the port, against the device model behind a pty.
+class TPtyView : public TCaptureView {
+ public:
+  explicit TPtyView(std::string port) : FPort(std::move(port)) {}
+  std::vector<TColor> Picture = std::vector<TColor>(ScreenWidth * ScreenHeight, 1);
+  std::string Status = "unset";
+  bool SaveAs = false;
+  std::string SelectedPort() const override { return FPort; }
+  void ClearPicture() override { std::fill(Picture.begin(), Picture.end(), 0); }
+  void PaintLine(int line, const TLineColours& c) override {
+    std::copy(c.begin(), c.end(), Picture.begin() + line * ScreenWidth);
+  }
+  void SetSaveAsEnabled(bool enabled) override { SaveAs = enabled; }
+  void SetStatusText(const std::string& text) override { Status = text; }
+  void SetLampOpen(bool) override {}
+  void ProcessMessages() override {}
+  void Beep() override {}
+  void Pause(int) override {}
+  bool StopRequested() const override { return false; }
+
+ private:
+  std::string FPort;
+};
+
+TEST(SerialPort, WholeTransferAgainstTheDeviceModel) {
+  TPty pty;
+  TDeviceModel reference;
+  TSerialPort port;
+  TPtyView view(pty.SlavePath());
+  {
+    TPtyDevice device(pty);
+    TScreenTransfer(port, view).Run();
+  }
+  EXPECT_EQ(view.Status, "");
+  EXPECT_TRUE(view.SaveAs);
+  for (int y = 0; y < ScreenHeight; ++y)
+    for (int x = 0; x < ScreenWidth; ++x)
+      ASSERT_EQ(view.Picture[static_cast<std::size_t>(y * ScreenWidth + x)],
+                ConvertPixel(reference.Pixel(x, y)));
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(port.CustomBaudRate(), 9600);
+}
+
+}  // namespace
+}  // namespace korbenit
