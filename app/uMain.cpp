@@ -63,7 +63,9 @@ void TMain::BuildControls() {
   setFixedSize(ClientWidth, ClientHeight);
   move(745, 337);
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-  FillWith(this, QPalette::Inactive, QPalette::Highlight);
+  // The window wears the inactive-caption colour and the footer the active one; the
+  // style's light mid tone and highlight play those parts here.
+  FillWith(this, QPalette::Inactive, QPalette::Midlight);
 
   Panel1 = new QFrame(this);
   Panel1->setGeometry(24, 8, 248, 328);
