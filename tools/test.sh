@@ -8,7 +8,8 @@ tools/install-deps.sh
 if [ "${1:-}" = "--sanitize" ]; then
   export BUILD_DIR=build-sanitize BUILD_TYPE=Debug
   tools/build.sh -DKORBENIT_SANITIZE=ON
-  export ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
+  export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+  export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 else
   tools/build.sh
 fi
