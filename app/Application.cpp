@@ -1,6 +1,9 @@
 #include "Application.h"
 
 #include <QMessageBox>
+#include <QMetaObject>
+
+#include "Synchronizer.h"
 
 namespace korbenit {
 
@@ -13,6 +16,19 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   FPresenter = [](const QString& caption, const QString& message) {
     QMessageBox::critical(QApplication::activeWindow(), caption, message, QMessageBox::Ok);
   };
+  // Calls that serial event threads queue for this thread run from the message loop.
+  auto& sync = TSynchronizer::Main();
+  sync.SetWakeHandler([this] {
+    QMetaObject::invokeMethod(this, [] { TSynchronizer::Main().Serve(); }, Qt::QueuedConnection);
+  });
+  sync.SetExceptionReporter([](std::exception_ptr error) {
+    RunHandler([&] { std::rethrow_exception(error); });
+  });
+}
+
+TApplication::~TApplication() {
+  TSynchronizer::Main().SetWakeHandler(nullptr);
+  TSynchronizer::Main().SetExceptionReporter(nullptr);
 }
 
 TApplication* TApplication::Instance() {

@@ -14,6 +14,7 @@ class TApplication : public QApplication {
   using TErrorPresenter = std::function<void(const QString& caption, const QString& message)>;
 
   TApplication(int& argc, char** argv);
+  ~TApplication() override;
 
   bool notify(QObject* receiver, QEvent* event) override;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -89,19 +90,38 @@ class TSerialDevice {
   int Purge(unsigned flags);
   int QueuedInput(int32_t& count);
   int ModemStatus(uint32_t& bits);
+  // The error word (framing 0x0008, parity 0x0004, overrun 0x0002, break 0x0010,
+  // receive-queue overflow 0x0001) of the errors counted since the last query.
+  int TakeErrorWord(uint32_t& word);
+
+  // Line counters as the platform keeps them (modem changes, breaks, errors); a port
+  // without counters reads all zero.
+  struct TLineCounters {
+    uint32_t Cts = 0, Dsr = 0, Ring = 0, Dcd = 0;
+    uint32_t Frame = 0, Overrun = 0, Parity = 0, Break = 0, BufferOverrun = 0;
+    bool operator==(const TLineCounters&) const = default;
+  };
+  int ReadCounters(TLineCounters& counters) const;
+  // Bytes handed to the device and not yet sent.
+  int QueuedOutput(int32_t& count) const;
 
  private:
   int32_t TakeBuffered(char* buffer, int32_t count);
+  void DropBuffered();
   int FillBuffer();
   int WaitReadable(int timeoutMs);
   int ReadWithDeadline(char* buffer, int32_t count, int32_t& received);
+  int DrainOutput(int waitMs);
 
   intptr_t FHandle = -1;
   TDeviceTimeouts FTimeouts;
   // Bytes already taken from the kernel but not yet handed out: reading in blocks keeps
   // a byte-at-a-time caller from paying a system call per byte.
+  // Guarded, since the event thread may count it while the caller reads.
   std::vector<char> FInput;
   std::size_t FInputPos = 0;
+  mutable std::mutex FInputMutex;
+  TLineCounters FLastErrors;
 };
 
 }  // namespace korbenit

@@ -1,5 +1,7 @@
 #include "SerialPort.h"
 
+#include "SerialThread.h"
+
 namespace korbenit {
 namespace {
 
@@ -80,6 +82,7 @@ void TCustomSerialPort::Open() {
     ReleaseHandle();
     throw;
   }
+  if (!FEvents.Empty()) FThread = std::make_unique<TSerialThread>(*this);
   Notify(OnAfterOpen);
   FireSignals(false);
 }
@@ -89,18 +92,23 @@ void TCustomSerialPort::Close() {
   FireSignals(true);
   Notify(OnBeforeClose);
   AbortTransfers();
+  FThread.reset();
   ReleaseHandle();
   Notify(OnAfterClose);
 }
 
+// Each signal's state is read afresh, or reported off while closing.
 void TCustomSerialPort::FireSignals(bool forceOff) {
   const std::pair<const TSignalEvent*, uint32_t> signals[] = {
       {&OnCTSChange, modem_bits::CTS},
       {&OnDSRChange, modem_bits::DSR},
       {&OnRLSDChange, modem_bits::RLSD}};
   for (const auto& [handler, bit] : signals) {
-    bool on = forceOff ? false : (LineSignals() & bit) != 0;
-    if (*handler) (*handler)(*this, on);
+    if (!forceOff) {
+      FireSignal(*handler, bit);
+    } else if (*handler) {
+      (*handler)(*this, false);
+    }
   }
 }
 
@@ -208,6 +216,51 @@ int32_t TCustomSerialPort::PendingInput() {
   int32_t count = 0;
   ThrowOnError(FDevice.QueuedInput(count), serial_error::StatusQueryFailed);
   return count;
+}
+
+TLineErrors TCustomSerialPort::TakeLineErrors() {
+  uint32_t word = 0;
+  ThrowOnError(FDevice.TakeErrorWord(word), serial_error::StatusQueryFailed);
+  TLineErrors errors;
+  for (int i = 0; i < 8; ++i) {
+    auto error = static_cast<TLineError>(i);
+    if (error == TLineError::leParity && !FParity.Check()) continue;
+    if (word & LineErrorBit(error)) errors.set(static_cast<std::size_t>(i));
+  }
+  return errors;
+}
+
+bool TCustomSerialPort::EventThreadRunning() const { return FThread && !FThread->Ended(); }
+
+void TCustomSerialPort::DispatchEvents(TSerialEvents events) {
+  for (TSerialEvent event : HandlerOrder)
+    if (events.Contains(event)) DispatchEvent(event);
+}
+
+void TCustomSerialPort::DispatchEvent(TSerialEvent event) {
+  using E = TSerialEvent;
+  switch (event) {
+    case E::evError:
+      if (auto errors = TakeLineErrors(); errors.any() && OnError) OnError(*this, errors);
+      break;
+    case E::evRxChar:
+      // Only counted: the bytes stay queued for ReadText.
+      if (int32_t count = PendingInput(); count > 0 && OnRxChar) OnRxChar(*this, count);
+      break;
+    case E::evTxEmpty: Notify(OnTxEmpty); break;
+    case E::evBreak: Notify(OnBreak); break;
+    case E::evRing: Notify(OnRing); break;
+    case E::evCTS: FireSignal(OnCTSChange, modem_bits::CTS); break;
+    case E::evDSR: FireSignal(OnDSRChange, modem_bits::DSR); break;
+    case E::evRxFlag: Notify(OnRxFlag); break;
+    case E::evRLSD: FireSignal(OnRLSDChange, modem_bits::RLSD); break;
+    case E::evRx80Full: Notify(OnRx80Full); break;
+  }
+}
+
+void TCustomSerialPort::FireSignal(const TSignalEvent& handler, uint32_t bit) {
+  bool on = (LineSignals() & bit) != 0;
+  if (handler) handler(*this, on);
 }
 
 uint32_t TCustomSerialPort::LineSignals() {

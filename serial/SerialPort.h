@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "SerialDevice.h"
@@ -12,11 +13,22 @@
 
 namespace korbenit {
 
+class TSerialThread;
+
+// The fixed order in which one wake-up's events reach their handlers.
+inline constexpr TSerialEvent HandlerOrder[] = {
+    TSerialEvent::evError, TSerialEvent::evRxChar, TSerialEvent::evTxEmpty,
+    TSerialEvent::evBreak, TSerialEvent::evRing,   TSerialEvent::evCTS,
+    TSerialEvent::evDSR,   TSerialEvent::evRxFlag, TSerialEvent::evRLSD,
+    TSerialEvent::evRx80Full};
+
 // One serial port: the whole line configuration as properties, pushed to the device at
 // Open and again whenever a setting changes while the port is open.
 class TCustomSerialPort : public TSerialPortInterface {
  public:
   using TSignalEvent = std::function<void(TSerialPortInterface& sender, bool onOff)>;
+  using TCountEvent = std::function<void(TSerialPortInterface& sender, int32_t count)>;
+  using TErrorEvent = std::function<void(TSerialPortInterface& sender, TLineErrors errors)>;
 
   TCustomSerialPort();
   ~TCustomSerialPort() override;
@@ -29,6 +41,7 @@ class TCustomSerialPort : public TSerialPortInterface {
   void AbortTransfers() noexcept;
   int32_t PendingInput();
   uint32_t LineSignals();
+  TLineErrors TakeLineErrors();
 
   std::string Port() const override { return FPort; }
   void SetPort(const std::string& port) override;
@@ -48,6 +61,8 @@ class TCustomSerialPort : public TSerialPortInterface {
   void SetDiscardNull(bool discard);
   char EventChar() const { return FEventChar; }
   void SetEventChar(char eventChar);
+  TSerialEvents Events() const { return FEvents; }
+  void SetEvents(TSerialEvents events) { FEvents = events; }
   TSyncMethod SyncMethod() const { return FSyncMethod; }
   void SetSyncMethod(TSyncMethod method);
   TSerialParity& Parity() { return FParity; }
@@ -68,6 +83,19 @@ class TCustomSerialPort : public TSerialPortInterface {
   TSignalEvent OnCTSChange;
   TSignalEvent OnDSRChange;
   TSignalEvent OnRLSDChange;
+  TCountEvent OnRxChar;
+  TNotifyEvent OnTxEmpty;
+  TNotifyEvent OnBreak;
+  TNotifyEvent OnRing;
+  TNotifyEvent OnRxFlag;
+  TErrorEvent OnError;
+  TNotifyEvent OnRx80Full;
+
+  // The handler sequence for one wake-up of the event thread, and its single steps.
+  void DispatchEvents(TSerialEvents events);
+  void DispatchEvent(TSerialEvent event);
+  bool HasEventThread() const { return FThread != nullptr; }
+  bool EventThreadRunning() const;
 
  protected:
   virtual int AcquireHandle();
@@ -80,8 +108,11 @@ class TCustomSerialPort : public TSerialPortInterface {
   TSerialDevice& Device() { return FDevice; }
 
  private:
+  friend class TSerialThread;
+
   bool CanCommit() const { return Connected() && !FLoading; }
   void FireSignals(bool forceOff);
+  void FireSignal(const TSignalEvent& handler, uint32_t bit);
   void Notify(const TNotifyEvent& handler);
   template <typename T>
   void SetLineSetting(T& field, const T& value);
@@ -94,6 +125,7 @@ class TCustomSerialPort : public TSerialPortInterface {
   TStopBits FStopBits = TStopBits::sbOneStopBit;
   bool FDiscardNull = false;
   char FEventChar = 0;
+  TSerialEvents FEvents = TSerialEvents::All();
   TSyncMethod FSyncMethod = TSyncMethod::smThreadSync;
   bool FLoading = false;
   bool FStoredConnected = false;
@@ -101,6 +133,7 @@ class TCustomSerialPort : public TSerialPortInterface {
   TSerialFlowControl FFlowControl;
   TSerialBuffer FBuffer;
   TSerialTimeouts FTimeouts;
+  std::unique_ptr<TSerialThread> FThread;
 };
 
 // The device-control record that a port's settings produce.

@@ -4,6 +4,7 @@
 #include "../SerialDevice.h"
 
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 namespace korbenit {
 namespace {
@@ -22,6 +24,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t AllBits = 0xFFFFFFFFu;
 constexpr std::size_t ReadBlock = 4096;
+// The kernel's "no such ioctl" answer that some drivers let through to user space.
+constexpr int ENOIOCTLCMD_ERRNO = 515;
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
@@ -137,8 +141,8 @@ int TSerialDevice::Open(const std::string& portName) {
     return error;
   }
   FHandle = fd;
-  FInput.clear();
-  FInputPos = 0;
+  DropBuffered();
+  ReadCounters(FLastErrors);
   return 0;
 }
 
@@ -147,6 +151,11 @@ void TSerialDevice::Close() noexcept {
   RetryIoctl(Fd(FHandle), TIOCNXCL, nullptr);
   ::close(Fd(FHandle));
   FHandle = -1;
+  DropBuffered();
+}
+
+void TSerialDevice::DropBuffered() {
+  std::lock_guard lock(FInputMutex);
   FInput.clear();
   FInputPos = 0;
 }
@@ -172,6 +181,7 @@ int TSerialDevice::SetTimeouts(const TDeviceTimeouts& timeouts) {
 }
 
 int32_t TSerialDevice::TakeBuffered(char* buffer, int32_t count) {
+  std::lock_guard lock(FInputMutex);
   auto available = static_cast<int32_t>(FInput.size() - FInputPos);
   int32_t taken = std::min(available, count);
   std::copy_n(FInput.data() + FInputPos, taken, buffer);
@@ -193,6 +203,7 @@ int TSerialDevice::FillBuffer() {
   } while (got < 0 && errno == EINTR);
   if (got < 0) return errno == EAGAIN ? 0 : errno;
   if (got == 0) return EIO;
+  std::lock_guard lock(FInputMutex);
   FInput.insert(FInput.end(), block, block + got);
   return 0;
 }
@@ -262,6 +273,56 @@ int TSerialDevice::Write(const char* data, int32_t count, int32_t& written) {
     if (error == ETIMEDOUT) return 0;
     if (error != 0) return error;
   }
+  return DrainOutput(total == 0 ? -1 : MillisecondsUntil(deadline));
+}
+
+// A write is complete when its bytes have left our side of the line, or when its time
+// limit has passed. The wait sleeps between looks; a pseudo-terminal is drained at once.
+int TSerialDevice::DrainOutput(int waitMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
+  for (;;) {
+    int32_t queued = 0;
+    if (QueuedOutput(queued) != 0 || queued == 0) return 0;
+    if (waitMs >= 0 && Clock::now() >= deadline) return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+}
+
+int TSerialDevice::QueuedOutput(int32_t& count) const {
+  count = 0;
+  if (!IsOpen()) return EBADF;
+  int queued = 0;
+  if (int error = RetryIoctl(Fd(FHandle), TIOCOUTQ, &queued)) return error;
+  count = queued;
+  return 0;
+}
+
+int TSerialDevice::ReadCounters(TLineCounters& counters) const {
+  counters = {};
+  if (!IsOpen()) return EBADF;
+  serial_icounter_struct icount{};
+  int error = RetryIoctl(Fd(FHandle), TIOCGICOUNT, &icount);
+  // Ports without counters (pseudo-terminals among them) count nothing.
+  if (error == ENOTTY || error == EINVAL || error == ENOIOCTLCMD_ERRNO) return 0;
+  if (error != 0) return error;
+  counters = {static_cast<uint32_t>(icount.cts),     static_cast<uint32_t>(icount.dsr),
+              static_cast<uint32_t>(icount.rng),     static_cast<uint32_t>(icount.dcd),
+              static_cast<uint32_t>(icount.frame),   static_cast<uint32_t>(icount.overrun),
+              static_cast<uint32_t>(icount.parity),  static_cast<uint32_t>(icount.brk),
+              static_cast<uint32_t>(icount.buf_overrun)};
+  return 0;
+}
+
+int TSerialDevice::TakeErrorWord(uint32_t& word) {
+  word = 0;
+  TLineCounters now;
+  if (int error = ReadCounters(now)) return error;
+  if (now.Frame != FLastErrors.Frame) word |= 0x0008;
+  if (now.Parity != FLastErrors.Parity) word |= 0x0004;
+  if (now.Overrun != FLastErrors.Overrun) word |= 0x0002;
+  if (now.Break != FLastErrors.Break) word |= 0x0010;
+  if (now.BufferOverrun != FLastErrors.BufferOverrun) word |= 0x0001;
+  FLastErrors = now;
   return 0;
 }
 
@@ -269,10 +330,7 @@ int TSerialDevice::Purge(unsigned flags) {
   if (!IsOpen()) return EBADF;
   bool input = flags & (purge_flags::RxClear | purge_flags::RxAbort);
   bool output = flags & (purge_flags::TxClear | purge_flags::TxAbort);
-  if (input) {
-    FInput.clear();
-    FInputPos = 0;
-  }
+  if (input) DropBuffered();
   if (!input && !output) return 0;
   int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
   return RetryIoctl(Fd(FHandle), TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
@@ -283,6 +341,7 @@ int TSerialDevice::QueuedInput(int32_t& count) {
   if (!IsOpen()) return EBADF;
   int queued = 0;
   if (int error = RetryIoctl(Fd(FHandle), TIOCINQ, &queued)) return error;
+  std::lock_guard lock(FInputMutex);
   count = queued + static_cast<int32_t>(FInput.size() - FInputPos);
   return 0;
 }

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+
+namespace korbenit {
+
+// Runs calls from worker threads on the main thread. A worker queues a call and blocks
+// until the main thread has run it; the main thread runs queued calls whenever it
+// handles messages (the wake handler hooks that into its event loop) and while it waits
+// for a worker to end, so a worker blocked in a call can always finish.
+class TSynchronizer {
+ public:
+  using TCall = std::function<void()>;
+
+  // The one synchroniser of the process, served by its main thread.
+  static TSynchronizer& Main();
+
+  // Worker side: runs call on the serving thread and waits; rethrows what call threw.
+  void Call(const TCall& call);
+  // Serving side: runs every call queued so far.
+  void Serve();
+  // Serving side: serves calls until done() holds; Wake() makes it look again.
+  void ServeUntil(const std::function<bool()>& done);
+  void Wake();
+
+  // Told whenever a call is queued, from the queuing thread: the event loop's hook.
+  void SetWakeHandler(std::function<void()> handler);
+  // Where failures that nobody else may see are reported (the application's handler).
+  void SetExceptionReporter(std::function<void(std::exception_ptr)> reporter);
+  void ReportException(std::exception_ptr error);
+
+ private:
+  struct TPendingCall {
+    const TCall* Call;
+    bool Done = false;
+    std::exception_ptr Error;
+  };
+
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  std::deque<TPendingCall*> FQueue;
+  std::function<void()> FWakeHandler;
+  std::function<void(std::exception_ptr)> FReporter;
+};
+
+}  // namespace korbenit
