@@ -1,0 +1,211 @@
+#include <dirent.h>
+#include <time.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "Pty.h"
+#include "SerialPort.h"
+#include "Synchronizer.h"
+
+namespace korbenit {
+namespace {
+
+using testing::TPty;
+using Clock = std::chrono::steady_clock;
+
+int CountEntries(const char* folder) {
+  int count = 0;
+  if (DIR* dir = ::opendir(folder)) {
+    while (::readdir(dir)) ++count;
+    ::closedir(dir);
+  }
+  return count;
+}
+
+double ProcessCpuSeconds() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Serves the main-thread synchroniser until done() or a generous deadline.
+template <typename TDone>
+bool ServeUntil(TDone done, int timeoutMs = 3000) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    TSynchronizer::Main().Serve();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+struct TWatchedPort {
+  TPty Pty;
+  TSerialPort Port;
+  explicit TWatchedPort(TSyncMethod method, TSerialEvents events = TSerialEvents::All()) {
+    Port.SetPort(Pty.SlavePath());
+    Port.SetEvents(events);
+    Port.SetSyncMethod(method);
+    Port.Timeouts().SetReadTotalMultiplier(-1);
+    Port.Timeouts().SetReadTotalConstant(500);
+    Port.Open();
+  }
+};
+
+TEST(SerialEvents, AllTenEventsGiveTheFullMask) {
+  EXPECT_EQ(TSerialEvents::All().Mask(), 0x05FFu);
+  EXPECT_EQ(TSerialEvents::FromMask(0xFFFF).Mask(), 0x05FFu);
+  EXPECT_TRUE(TSerialEvents::FromMask(0x0400).Contains(TSerialEvent::evRx80Full));
+}
+
+TEST(SerialEvents, ArrivingBytesAreCountedNotTaken) {
+  TWatchedPort watched(TSyncMethod::smThreadSync);
+  ASSERT_TRUE(watched.Port.HasEventThread());
+  int32_t counted = 0;
+  std::thread::id handlerThread;
+  watched.Port.OnRxChar = [&](auto&, int32_t count) {
+    counted = count;
+    handlerThread = std::this_thread::get_id();
+  };
+  watched.Pty.Send("hello");
+  ASSERT_TRUE(ServeUntil([&] { return counted >= 5; }));
+  EXPECT_EQ(handlerThread, std::this_thread::get_id());
+  std::string text;
+  EXPECT_EQ(watched.Port.ReadText(text, 5), 5);
+  EXPECT_EQ(text, "hello");
+  watched.Port.Close();
+  EXPECT_FALSE(watched.Port.HasEventThread());
+}
+
+TEST(SerialEvents, NoEventsMeansNoThreadAndTheSameData) {
+  TWatchedPort watched(TSyncMethod::smThreadSync, TSerialEvents{});
+  EXPECT_FALSE(watched.Port.HasEventThread());
+  watched.Pty.Send("ab");
+  std::string text;
+  EXPECT_EQ(watched.Port.ReadText(text, 2), 2);
+  EXPECT_EQ(text, "ab");
+}
+
+TEST(SerialEvents, WithoutSyncHandlersRunOnTheEventThread) {
+  TWatchedPort watched(TSyncMethod::smNone);
+  std::atomic<bool> seen{false};
+  std::thread::id handlerThread;
+  watched.Port.OnRxChar = [&](auto&, int32_t) {
+    handlerThread = std::this_thread::get_id();
+    seen = true;
+  };
+  watched.Pty.Send("x");
+  auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (!seen && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(seen);
+  EXPECT_NE(handlerThread, std::this_thread::get_id());
+}
+
+TEST(SerialEvents, AFailedDeliveryEndsTheThreadButNotThePort) {
+  for (auto method : {TSyncMethod::smThreadSync, TSyncMethod::smNone}) {
+    TWatchedPort watched(method);
+    watched.Port.OnRxChar = [](auto&, int32_t) { throw std::runtime_error("handler failed"); };
+    watched.Pty.Send("1");
+    ASSERT_TRUE(ServeUntil([&] { return !watched.Port.EventThreadRunning(); }));
+    watched.Pty.Send("2");
+    std::string text;
+    EXPECT_EQ(watched.Port.ReadText(text, 1), 1);
+    EXPECT_EQ(text, "2");
+    EXPECT_EQ(watched.Port.WriteText("ok"), 2);
+    watched.Port.Close();
+    EXPECT_FALSE(watched.Port.Connected());
+  }
+}
+
+TEST(SerialEvents, WindowSyncReportsAFailureAndWatchesOn) {
+  TWatchedPort watched(TSyncMethod::smWindowSync);
+  int reported = 0;
+  int deliveries = 0;
+  TSynchronizer::Main().SetExceptionReporter([&](std::exception_ptr) { ++reported; });
+  watched.Port.OnRxChar = [&](auto&, int32_t) {
+    ++deliveries;
+    throw std::runtime_error("handler failed");
+  };
+  watched.Pty.Send("1");
+  ASSERT_TRUE(ServeUntil([&] { return reported == 1; }));
+  std::string text;
+  watched.Port.ReadText(text, 1);
+  watched.Pty.Send("2");
+  ASSERT_TRUE(ServeUntil([&] { return reported == 2; }));
+  EXPECT_TRUE(watched.Port.EventThreadRunning());
+  EXPECT_EQ(deliveries, 2);
+  TSynchronizer::Main().SetExceptionReporter(nullptr);
+}
+
+TEST(SerialEvents, CloseServesADeliveryThatIsWaiting) {
+  TWatchedPort watched(TSyncMethod::smThreadSync, {TSerialEvent::evTxEmpty});
+  int deliveries = 0;
+  watched.Port.OnTxEmpty = [&](auto&) { ++deliveries; };
+  watched.Port.WriteText("z");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Nobody has served the event thread; it is blocked in its delivery until Close
+  // serves it, and only then can it end.
+  EXPECT_EQ(deliveries, 0);
+  watched.Port.Close();
+  EXPECT_FALSE(watched.Port.Connected());
+  EXPECT_GE(deliveries, 1);
+}
+
+TEST(SerialEvents, AnIdlePortWithUnreadBytesCostsNoCpu) {
+  TWatchedPort watched(TSyncMethod::smNone);
+  watched.Pty.Send(std::string(100, 'u'));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  double before = ProcessCpuSeconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  double used = ProcessCpuSeconds() - before;
+  // A spinning thread would burn the whole half second.
+  EXPECT_LT(used, 0.1);
+  EXPECT_EQ(watched.Port.PendingInput(), 100);
+}
+
+TEST(SerialEvents, HangUpDuringAReadFailsAndCloseJoinsTheThread) {
+  TWatchedPort watched(TSyncMethod::smThreadSync);
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    watched.Pty.CloseMaster();
+  });
+  std::string text;
+  auto start = Clock::now();
+  try {
+    watched.Port.ReadText(text, 1);
+    ADD_FAILURE() << "read past a hang-up";
+  } catch (const ESerialPort& e) {
+    EXPECT_EQ(e.ErrorCode(), 3);
+  }
+  unplug.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(490));
+  double before = ProcessCpuSeconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_LT(ProcessCpuSeconds() - before, 0.1) << "nothing spins after the hang-up";
+  watched.Port.Close();
+  EXPECT_FALSE(watched.Port.Connected());
+}
+
+TEST(SerialEvents, ManyOpenCloseCyclesLeaveNothingBehind) {
+  TPty pty;
+  TSerialPort port;
+  port.SetPort(pty.SlavePath());
+  port.Open();
+  port.Close();
+  int descriptors = CountEntries("/proc/self/fd");
+  int threads = CountEntries("/proc/self/task");
+  for (int i = 0; i < 100; ++i) {
+    port.Open();
+    ASSERT_TRUE(port.HasEventThread());
+    port.Close();
+  }
+  EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
+  EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+}
+
+}  // namespace
+}  // namespace korbenit
