@@ -89,6 +89,9 @@ class TSerialDevice {
   int Write(const char* data, int32_t count, int32_t& written);
   int Purge(unsigned flags);
   int QueuedInput(int32_t& count);
+  // The status query that follows every read. While bytes that the read fetched are
+  // still waiting here, the line has just answered and is not asked again.
+  int CheckInputStatus();
   int ModemStatus(uint32_t& bits);
   // The error word (framing 0x0008, parity 0x0004, overrun 0x0002, break 0x0010,
   // receive-queue overflow 0x0001) of the errors counted since the last query.

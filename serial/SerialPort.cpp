@@ -208,7 +208,8 @@ int32_t TCustomSerialPort::ReadText(std::string& text, int32_t count) {
     throw ESerialPort(serial_error::ReadFailed, error);
   }
   text.resize(static_cast<std::size_t>(received));
-  PendingInput();
+  // The count itself is not wanted; a failing status query still fails the read.
+  ThrowOnError(FDevice.CheckInputStatus(), serial_error::StatusQueryFailed);
   return received;
 }
 

@@ -326,11 +326,16 @@ int TSerialDevice::TakeErrorWord(uint32_t& word) {
   return 0;
 }
 
+// Flushing a kernel queue is slow even when it is empty (it waits on the terminal's
+// buffer work), so a queue that is known to be empty is left alone.
 int TSerialDevice::Purge(unsigned flags) {
   if (!IsOpen()) return EBADF;
   bool input = flags & (purge_flags::RxClear | purge_flags::RxAbort);
   bool output = flags & (purge_flags::TxClear | purge_flags::TxAbort);
   if (input) DropBuffered();
+  int queued = 0;
+  if (input && RetryIoctl(Fd(FHandle), TIOCINQ, &queued) == 0 && queued == 0) input = false;
+  if (output && RetryIoctl(Fd(FHandle), TIOCOUTQ, &queued) == 0 && queued == 0) output = false;
   if (!input && !output) return 0;
   int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
   return RetryIoctl(Fd(FHandle), TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
@@ -344,6 +349,15 @@ int TSerialDevice::QueuedInput(int32_t& count) {
   std::lock_guard lock(FInputMutex);
   count = queued + static_cast<int32_t>(FInput.size() - FInputPos);
   return 0;
+}
+
+int TSerialDevice::CheckInputStatus() {
+  {
+    std::lock_guard lock(FInputMutex);
+    if (FInputPos < FInput.size()) return 0;
+  }
+  int32_t ignored = 0;
+  return QueuedInput(ignored);
 }
 
 int TSerialDevice::ModemStatus(uint32_t& bits) {

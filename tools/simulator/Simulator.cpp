@@ -1,0 +1,158 @@
+#include "Simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+#include <thread>
+
+#include "SerialDevice.h"
+
+namespace korbenit {
+namespace {
+
+std::runtime_error SystemFailure(const std::string& what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw SystemFailure("write to the terminal");
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+std::string DescribeCommand(const std::string& command) {
+  if (command.size() == 4)
+    return "S " + std::to_string(static_cast<uint8_t>(command[2]) |
+                                 static_cast<uint8_t>(command[3]) << 8);
+  return std::string(1, command[1]);
+}
+
+}  // namespace
+
+TDeviceFault ParseFault(const std::string& text) {
+  static const std::map<std::string, TDeviceFault::TKind> kinds = {
+      {"silence", TDeviceFault::TKind::Silence},
+      {"wrong-start", TDeviceFault::TKind::WrongStartByte},
+      {"status-only", TDeviceFault::TKind::StatusOnly},
+      {"length", TDeviceFault::TKind::PayloadLength},
+      {"stall", TDeviceFault::TKind::Stall},
+      {"stray", TDeviceFault::TKind::StrayBytes}};
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1)
+    parts.push_back(text.substr(start, colon - start));
+  parts.push_back(text.substr(start));
+  auto kind = parts.empty() ? kinds.end() : kinds.find(parts[0]);
+  if (parts.size() != 4 || kind == kinds.end() || parts[1].size() != 1 ||
+      std::string("BIS").find(parts[1][0]) == std::string::npos)
+    throw std::invalid_argument("bad fault \"" + text + "\" (KIND:B|I|S:LINE|*:VALUE)");
+  TDeviceFault fault;
+  fault.Kind = kind->second;
+  fault.Command = parts[1][0];
+  fault.Line = parts[2] == "*" ? -1 : std::stoi(parts[2]);
+  fault.Value = std::stoi(parts[3], nullptr, 0);
+  return fault;
+}
+
+TPtySimulator::TPtySimulator(TDeviceModel model, TSimulatorOptions options)
+    : FModel(std::move(model)), FOptions(std::move(options)) {
+  FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128];
+  if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0 ||
+      ::ptsname_r(FMaster, name, sizeof name) != 0)
+    throw SystemFailure("pseudo-terminal");
+  FTerminalPath = name;
+  FKeepOpen = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (FKeepOpen < 0) throw SystemFailure("open " + FTerminalPath);
+  termios raw{};
+  ::tcgetattr(FKeepOpen, &raw);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(FKeepOpen, TCSANOW, &raw);
+
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  FSignals = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+
+  std::filesystem::path folder = TSerialDevice::VirtualPortsFolder();
+  std::filesystem::create_directories(folder);
+  FLinkPath = (folder / FOptions.Name).string();
+  // Paced answers should keep their delay, not the timer's default 50 us of slack.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  std::error_code ignored;
+  std::filesystem::remove(FLinkPath, ignored);
+  std::filesystem::create_symlink(FTerminalPath, FLinkPath);
+}
+
+TPtySimulator::~TPtySimulator() {
+  std::error_code ignored;
+  if (!FLinkPath.empty()) std::filesystem::remove(FLinkPath, ignored);
+  for (int fd : {FSignals, FKeepOpen, FMaster})
+    if (fd >= 0) ::close(fd);
+}
+
+void TPtySimulator::Run(std::ostream& log) {
+  for (;;) {
+    pollfd fds[2] = {{FMaster, POLLIN, 0}, {FSignals, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw SystemFailure("poll");
+    }
+    if (fds[1].revents & POLLIN) {
+      if (FPacedLines > 0)
+        log << "paced " << FPacedLines << " lines, "
+            << FPacedTotal.count() / 1000 / FPacedLines << " us each" << std::endl;
+      return;
+    }
+    if (!(fds[0].revents & POLLIN)) continue;
+    char block[512];
+    ssize_t n = ::read(FMaster, block, sizeof block);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) throw SystemFailure("read from the terminal");
+    Answer(std::string(block, static_cast<std::size_t>(n)), log);
+  }
+}
+
+// Waits one line's delay. A sleep wakes late by a fairly steady amount; asking for that
+// much less keeps the pace at the delay itself, without spinning.
+void TPtySimulator::PaceLine() {
+  using namespace std::chrono;
+  auto wanted = duration_cast<nanoseconds>(FOptions.LineDelay);
+  auto asked = std::max(nanoseconds(0), wanted - FOvershoot);
+  auto start = steady_clock::now();
+  std::this_thread::sleep_for(asked);
+  auto slept = duration_cast<nanoseconds>(steady_clock::now() - start);
+  FPacedTotal += slept;
+  ++FPacedLines;
+  auto late = slept - asked;
+  FOvershoot += (late - FOvershoot) / 4;
+}
+
+void TPtySimulator::Answer(const std::string& bytes, std::ostream& log) {
+  std::size_t before = FModel.Commands().size();
+  std::string reply = FModel.Receive(bytes);
+  const auto& commands = FModel.Commands();
+  for (std::size_t i = before; i < commands.size(); ++i) {
+    if (FOptions.LogCommands) log << DescribeCommand(commands[i]) << std::endl;
+    if (commands[i].size() == 4 && FOptions.LineDelay.count() > 0) PaceLine();
+  }
+  if (!reply.empty()) WriteAll(FMaster, reply);
+}
+
+}  // namespace korbenit

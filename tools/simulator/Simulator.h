@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <ostream>
+#include <string>
+
+#include "DeviceModel.h"
+
+namespace korbenit {
+
+struct TSimulatorOptions {
+  std::string Name = "korbenit-sim";  // the virtual port's name
+  std::chrono::microseconds LineDelay{0};
+  bool LogCommands = false;
+};
+
+// The device model behind a pseudo-terminal, published as a virtual port. It keeps the
+// terminal's far side open itself, so a host may open and close it any number of times.
+class TPtySimulator {
+ public:
+  TPtySimulator(TDeviceModel model, TSimulatorOptions options);
+  TPtySimulator(const TPtySimulator&) = delete;
+  TPtySimulator& operator=(const TPtySimulator&) = delete;
+  ~TPtySimulator();
+
+  const std::string& TerminalPath() const { return FTerminalPath; }
+  const std::string& LinkPath() const { return FLinkPath; }
+
+  // Answers commands until SIGINT or SIGTERM arrives.
+  void Run(std::ostream& log);
+
+ private:
+  void Answer(const std::string& bytes, std::ostream& log);
+  void PaceLine();
+
+  TDeviceModel FModel;
+  TSimulatorOptions FOptions;
+  int FMaster = -1;
+  int FKeepOpen = -1;
+  int FSignals = -1;
+  std::string FTerminalPath;
+  std::string FLinkPath;
+  std::chrono::nanoseconds FOvershoot{0};
+  std::chrono::nanoseconds FPacedTotal{0};
+  long FPacedLines = 0;
+};
+
+// Parses "KIND:COMMAND:LINE:VALUE" (LINE "*" for every line), for example
+// "silence:S:100:0" or "length:S:*:481". Kinds: silence, wrong-start, status-only,
+// length, stall, stray.
+TDeviceFault ParseFault(const std::string& text);
+
+}  // namespace korbenit
