@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -123,7 +124,9 @@ class TSerialDevice {
   // Guarded, since the event thread may count it while the caller reads.
   std::vector<char> FInput;
   std::size_t FInputPos = 0;
-  mutable std::mutex FInputMutex;
+  std::mutex FInputMutex;
+  // What the buffer holds, readable without the lock.
+  std::atomic<int32_t> FBuffered{0};
   TLineCounters FLastErrors;
 };
 

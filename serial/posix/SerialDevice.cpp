@@ -158,6 +158,7 @@ void TSerialDevice::DropBuffered() {
   std::lock_guard lock(FInputMutex);
   FInput.clear();
   FInputPos = 0;
+  FBuffered = 0;
 }
 
 int TSerialDevice::SetQueueSizes(int32_t, int32_t) {
@@ -190,6 +191,7 @@ int32_t TSerialDevice::TakeBuffered(char* buffer, int32_t count) {
     FInput.clear();
     FInputPos = 0;
   }
+  FBuffered.store(static_cast<int32_t>(FInput.size() - FInputPos), std::memory_order_relaxed);
   return taken;
 }
 
@@ -205,6 +207,7 @@ int TSerialDevice::FillBuffer() {
   if (got == 0) return EIO;
   std::lock_guard lock(FInputMutex);
   FInput.insert(FInput.end(), block, block + got);
+  FBuffered.store(static_cast<int32_t>(FInput.size() - FInputPos), std::memory_order_relaxed);
   return 0;
 }
 
@@ -346,16 +349,12 @@ int TSerialDevice::QueuedInput(int32_t& count) {
   if (!IsOpen()) return EBADF;
   int queued = 0;
   if (int error = RetryIoctl(Fd(FHandle), TIOCINQ, &queued)) return error;
-  std::lock_guard lock(FInputMutex);
-  count = queued + static_cast<int32_t>(FInput.size() - FInputPos);
+  count = queued + FBuffered.load(std::memory_order_relaxed);
   return 0;
 }
 
 int TSerialDevice::CheckInputStatus() {
-  {
-    std::lock_guard lock(FInputMutex);
-    if (FInputPos < FInput.size()) return 0;
-  }
+  if (FBuffered.load(std::memory_order_relaxed) > 0) return 0;
   int32_t ignored = 0;
   return QueuedInput(ignored);
 }
