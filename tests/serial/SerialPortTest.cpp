@@ -35,6 +35,7 @@ class TCountingPort : public TSerialPort {
   int LineCommits = 0;
   int TimeoutCommits = 0;
   int BufferCommits = 0;
+  bool RefuseTimeouts = false;
 
  protected:
   void CommitLineSettings() override {
@@ -43,6 +44,7 @@ class TCountingPort : public TSerialPort {
   }
   void CommitTimeouts() override {
     if (Connected()) ++TimeoutCommits;
+    if (Connected() && RefuseTimeouts) throw ESerialPort(serial_error::TimeoutsFailed, 22);
     TSerialPort::CommitTimeouts();
   }
   void CommitBufferSizes() override {
@@ -177,6 +179,84 @@ TEST(SerialPort, CustomSpeedReachesTheLineAndChangesWhileOpen) {
   EXPECT_EQ(port.TimeoutCommits, 2) << "one at open, one for the change";
   EXPECT_THROW(port.SetSyncMethod(TSyncMethod::smNone), ESerialPort);
   EXPECT_EQ(port.SyncMethod(), TSyncMethod::smThreadSync);
+}
+
+TEST(SerialPort, ARefusedSettingLeavesThePortClosedWithTheSameError) {
+  TPty pty;
+  TCountingPort port;
+  port.RefuseTimeouts = true;
+  bool afterOpen = false, afterClose = false;
+  port.OnAfterOpen = [&](auto&) { afterOpen = true; };
+  port.OnAfterClose = [&](auto&) { afterClose = true; };
+  port.SetPort(pty.SlavePath());
+  try {
+    port.Open();
+    FAIL() << "opened with refused timeouts";
+  } catch (const ESerialPort& e) {
+    EXPECT_EQ(e.ErrorCode(), 8);
+    EXPECT_STREQ(e.what(), "SetCommTimeouts failed (win error code: 22)");
+  }
+  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(port.HasEventThread());
+  EXPECT_FALSE(afterOpen);
+  EXPECT_FALSE(afterClose);
+  port.RefuseTimeouts = false;
+  port.Open();  // the device was released: it opens again
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST(SerialPort, ChangingThePortWhileOpenReopensOnTheNewName) {
+  TPty first, second;
+  TSerialPort port;
+  std::vector<std::string> events;
+  port.OnBeforeOpen = [&](auto&) { events.push_back("BeforeOpen"); };
+  port.OnAfterOpen = [&](auto& p) { events.push_back("AfterOpen " + p.Port()); };
+  port.OnBeforeClose = [&](auto&) { events.push_back("BeforeClose"); };
+  port.OnAfterClose = [&](auto&) { events.push_back("AfterClose"); };
+  port.SetPort(first.SlavePath());
+  port.Open();
+  events.clear();
+  port.SetPort(first.SlavePath());
+  EXPECT_TRUE(events.empty());
+  port.SetPort(second.SlavePath());
+  std::vector<std::string> expected = {"BeforeClose", "AfterClose", "BeforeOpen",
+                                       "AfterOpen " + second.SlavePath()};
+  EXPECT_EQ(events, expected);
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST(SerialPort, LoadingOnlyStoresThenOpensWhenConnectedWasStored) {
+  TPty pty;
+  TCountingPort port;
+  port.BeginLoading();
+  port.SetPort(pty.SlavePath());
+  port.SetConnected(true);
+  port.SetCustomBaudRate(1234);
+  port.SetSyncMethod(TSyncMethod::smNone);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(port.LineCommits, 0);
+  port.EndLoading();
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(port.SyncMethod(), TSyncMethod::smNone);
+}
+
+TEST(SerialPort, WholeObjectAssignmentCommitsOnce) {
+  TPty pty;
+  TCountingPort port;
+  port.SetPort(pty.SlavePath());
+  port.Open();
+  port.TimeoutCommits = 0;
+  TSerialTimeoutValues values;
+  values.ReadTotalConstant = 900;
+  values.ReadTotalMultiplier = -1;
+  port.Timeouts().Assign(values);
+  EXPECT_EQ(port.TimeoutCommits, 1);
+  port.Timeouts().Assign(values);
+  EXPECT_EQ(port.TimeoutCommits, 2) << "assigning the whole object always commits";
+  port.LineCommits = 0;
+  port.FlowControl().Assign(TSerialFlowControlValues{});
+  port.Parity().SetBits(TParityBits::prNone);
+  EXPECT_EQ(port.LineCommits, 1);
 }
 
 struct TOpenPty {

@@ -1,10 +1,6 @@
 // Capture benchmark: the real transfer through TSerialPort against the device simulator
 // on a pseudo-terminal. Prints key=value lines.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,10 +10,9 @@
 #include <vector>
 
 #include "ScreenTransfer.h"
+#include "SimulatorProcess.h"
 #include "SerialPort.h"
 #include "Synchronizer.h"
-
-extern char** environ;
 
 namespace {
 
@@ -56,42 +51,6 @@ class TBenchView : public TCaptureView {
   std::string FPort;
 };
 
-class TSimulatorProcess {
- public:
-  TSimulatorProcess(const std::string& program, long delayUs) {
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
-    std::string name = "bench-" + std::to_string(::getpid());
-    std::string delay = std::to_string(delayUs);
-    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("--name"),
-                               name.data(), const_cast<char*>("--delay-us"), delay.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    int failed = posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (failed) throw std::runtime_error("cannot start " + program);
-    FILE* stream = ::fdopen(out[0], "r");
-    char line[512] = {};
-    if (!std::fgets(line, sizeof line, stream)) throw std::runtime_error("simulator said nothing");
-    std::fclose(stream);
-    std::string text = line;
-    auto start = text.find("link=") + 5;
-    FLink = text.substr(start, text.find(' ', start) - start);
-  }
-  ~TSimulatorProcess() {
-    ::kill(FPid, SIGTERM);
-    ::waitpid(FPid, nullptr, 0);
-  }
-  const std::string& Link() const { return FLink; }
-
- private:
-  pid_t FPid = -1;
-  std::string FLink;
-};
-
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   auto n = values.size();
@@ -113,7 +72,7 @@ int main(int argc, char** argv) {
     else if (arg == "--events") events = std::string(argv[i + 1]) != "none";
   }
   try {
-    TSimulatorProcess device(simulator, delayUs);
+    TSimulatorProcess device(simulator, {"--delay-us", std::to_string(delayUs)});
     std::vector<double> walls, cpus;
     for (int run = 0; run < runs; ++run) {
       TSerialPort port;

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "ScreenTransfer.h"
+#include "SerialPort.h"
+#include "Simulator.h"
+#include "SimulatorProcess.h"
+
+namespace korbenit {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class TPlainView : public TCaptureView {
+ public:
+  explicit TPlainView(std::string port) : FPort(std::move(port)) {}
+  std::vector<TColor> Picture = std::vector<TColor>(ScreenWidth * ScreenHeight, 1);
+  std::string Status = "unset";
+  bool SaveAs = false;
+  std::string SelectedPort() const override { return FPort; }
+  void ClearPicture() override { std::fill(Picture.begin(), Picture.end(), 0); }
+  void PaintLine(int line, const TLineColours& c) override {
+    std::copy(c.begin(), c.end(), Picture.begin() + line * ScreenWidth);
+  }
+  void SetSaveAsEnabled(bool enabled) override { SaveAs = enabled; }
+  void SetStatusText(const std::string& text) override { Status = text; }
+  void SetLampOpen(bool) override {}
+  void ProcessMessages() override {}
+  void Beep() override {}
+  void Pause(int) override {}
+  bool StopRequested() const override { return false; }
+
+ private:
+  std::string FPort;
+};
+
+TEST(Simulator, ParsesFaultSwitches) {
+  auto fault = ParseFault("length:S:*:481");
+  EXPECT_EQ(fault.Kind, TDeviceFault::TKind::PayloadLength);
+  EXPECT_EQ(fault.Command, 'S');
+  EXPECT_EQ(fault.Line, -1);
+  EXPECT_EQ(fault.Value, 481);
+  fault = ParseFault("wrong-start:B:0:0x1D");
+  EXPECT_EQ(fault.Kind, TDeviceFault::TKind::WrongStartByte);
+  EXPECT_EQ(fault.Value, 0x1D);
+  for (const char* bad : {"", "silence", "silence:X:1:0", "nap:S:1:0", "stall:S:1"})
+    EXPECT_THROW(ParseFault(bad), std::invalid_argument) << bad;
+}
+
+// The real program on a pseudo-terminal, reached by its virtual port name.
+TEST(Simulator, AWholeCaptureThroughTheVirtualPort) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+  TSerialPort port;
+  TPlainView view(simulator.Name());
+  TScreenTransfer(port, view).Run();
+  EXPECT_EQ(view.Status, "");
+  EXPECT_TRUE(view.SaveAs);
+  TDeviceModel reference;
+  for (int y = 0; y < ScreenHeight; y += 7)
+    for (int x = 0; x < ScreenWidth; ++x)
+      ASSERT_EQ(view.Picture[static_cast<std::size_t>(y * ScreenWidth + x)],
+                ConvertPixel(reference.Pixel(x, y)));
+  // The port can be taken again for a second capture.
+  TScreenTransfer(port, view).Run();
+  EXPECT_EQ(view.Status, "");
+}
+
+TEST(Simulator, AStalledLineEndsTheCaptureWithinTheByteLimit) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--fault", "stall:S:3:100"});
+  TSerialPort port;
+  TPlainView view(simulator.Name());
+  auto start = Clock::now();
+  TScreenTransfer(port, view).Run();
+  EXPECT_EQ(view.Status, "S: No Data");
+  EXPECT_FALSE(view.SaveAs);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(Simulator, APortThatIsNotThereFailsToOpen) {
+  TSerialPort port;
+  TPlainView view("no-such-korbenit-port");
+  TScreenTransfer(port, view).Run();
+  EXPECT_EQ(view.Status, "Unable to open com port (win error code: 2)");
+}
+
+}  // namespace
+}  // namespace korbenit
