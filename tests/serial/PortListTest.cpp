@@ -1,0 +1,158 @@
+#include "PortList.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "SerialDevice.h"
+#include "SerialError.h"
+
+namespace korbenit {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(NaturalCompare, OrdersLikeThePortListNeeds) {
+  struct Case {
+    const char *a, *b;
+    int result;
+  };
+  for (auto c : {Case{"COM2", "COM10", -1}, Case{"COM10", "COM9", +1}, Case{"com3", "COM3", 0},
+                 Case{"COM 5", "COM5", 0}, Case{"COM01", "COM1", -1}, Case{"COM007", "COM7", -1},
+                 Case{"COM10", "COM010", +1}, Case{"x12", "x13", -1}, Case{"COM1A", "COM1", +1},
+                 Case{"a", "B", -1}, Case{"", "", 0}, Case{"", "!", -1}, Case{"", " ", 0},
+                 // White space ends a digit run: "1 2" is the run "1", shorter than "12".
+                 Case{"C O M 1 2", "COM12", -1}, Case{"COM1 2", "COM12", -1},
+                 Case{"v 12", "v 9", +1}, Case{"x\0yz", "x", 0}, Case{"\xE4", "a", +1},
+                 Case{"file2b", "file2a", +1}, Case{"0.5", "0.45", -1}}) {
+    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+    EXPECT_EQ(NaturalCompare(c.a, c.b, false), c.result);
+    EXPECT_EQ(NaturalCompare(c.b, c.a, false), -c.result);
+  }
+}
+
+TEST(NaturalCompare, CaseSensitiveComparesRawBytes) {
+  EXPECT_EQ(NaturalCompare("a", "B", true), +1);
+  EXPECT_EQ(NaturalCompare("com3", "COM3", true), +1);
+  EXPECT_EQ(NaturalCompare("COM3", "COM3", true), 0);
+}
+
+TEST(NaturalCompare, NulEndsATextAnywhere) {
+  std::string withNul("COM1\0junk", 9);
+  EXPECT_EQ(NaturalCompare(withNul, "COM1", false), 0);
+  EXPECT_EQ(NaturalCompare(std::string("COM\0" "9", 5), "COM", false), 0);
+}
+
+TEST(NaturalSort, PutsPortsInNaturalOrder) {
+  TStringList list = {"COM10", "COM2", "COM1", "COM11", "COM3", "CNCA0", "COM20"};
+  CustomSort(list, NaturalSortCompare);
+  TStringList expected = {"CNCA0", "COM1", "COM2", "COM3", "COM10", "COM11", "COM20"};
+  EXPECT_EQ(list, expected);
+  TStringList linux = {"ttyUSB10", "ttyACM0", "ttyUSB2", "ttyS1", "ttyusb1"};
+  CustomSort(linux, NaturalSortCompare);
+  EXPECT_EQ(linux, (TStringList{"ttyACM0", "ttyS1", "ttyusb1", "ttyUSB2", "ttyUSB10"}));
+}
+
+// A fake /sys/class/tty and virtual-ports folder.
+class FakeMachine : public ::testing::Test {
+ protected:
+  fs::path Root = fs::temp_directory_path() /
+                  ("korbenit-ports-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::path Class = Root / "class-tty";
+  fs::path Virtual = Root / "virtual";
+  fs::path Devices = Root / "devices";
+
+  void SetUp() override {
+    fs::remove_all(Root);
+    fs::create_directories(Class);
+    fs::create_directories(Devices);
+  }
+  void TearDown() override { fs::remove_all(Root); }
+
+  void AddTty(const std::string& name, bool withDevice, const char* type = nullptr) {
+    fs::create_directories(Class / name);
+    if (withDevice) {
+      fs::create_directories(Devices / name);
+      fs::create_directory_symlink(Devices / name, Class / name / "device");
+    }
+    if (type) std::ofstream(Class / name / "type") << type << "\n";
+  }
+  void AddVirtual(const std::string& name, bool alive) {
+    fs::create_directories(Virtual);
+    fs::path target = Devices / ("pts-" + name);
+    if (alive) std::ofstream(target) << "";
+    fs::create_symlink(target, Virtual / name);
+  }
+  TStringList List(TStringList target = {}) {
+    ListSerialPorts(target, {Class.string(), Virtual.string()});
+    return target;
+  }
+};
+
+TEST_F(FakeMachine, ListsPortsWithADeviceAndFittedUarts) {
+  AddTty("ttyUSB0", true);
+  AddTty("ttyACM1", true);
+  AddTty("ttyS0", true, "4");
+  AddTty("ttyS1", true, "0");
+  AddTty("ttyS2", true);
+  AddTty("tty0", false);
+  AddTty("console", false);
+  EXPECT_EQ(List(), (TStringList{"ttyACM1", "ttyS0", "ttyUSB0"}));
+}
+
+TEST_F(FakeMachine, ListsLiveVirtualPortsOnly) {
+  AddTty("ttyUSB0", true);
+  AddVirtual("korbenit-sim", true);
+  AddVirtual("Bridge", true);
+  AddVirtual("ended-sim", false);
+  std::ofstream(Virtual / "not-a-link") << "";
+  EXPECT_EQ(List(), (TStringList{"Bridge", "korbenit-sim", "ttyUSB0"}));
+}
+
+TEST_F(FakeMachine, AMissingVirtualFolderIsNoError) {
+  AddTty("ttyACM0", true);
+  EXPECT_EQ(List(), TStringList{"ttyACM0"});
+}
+
+TEST_F(FakeMachine, AnEmptyMachineGivesAnEmptyList) {
+  EXPECT_EQ(List({"old"}), TStringList{});
+}
+
+TEST_F(FakeMachine, AnUnreadableClassFolderRaisesAndKeepsTheOldList) {
+  struct Case {
+    const char* name;
+    fs::path folder;
+    int system;
+  };
+  fs::path regularFile = Root / "plain-file";
+  std::ofstream(regularFile) << "";
+  for (const auto& c : {Case{"missing", Root / "nowhere", ENOENT},
+                        Case{"a file", regularFile, ENOTDIR}}) {
+    SCOPED_TRACE(c.name);
+    TStringList target = {"COM1", "COM2"};
+    try {
+      ListSerialPorts(target, {c.folder.string(), Virtual.string()});
+      FAIL() << "listed an unreadable folder";
+    } catch (const ESerialPort& e) {
+      EXPECT_EQ(e.ErrorCode(), 23);
+      EXPECT_EQ(e.SystemErrorCode(), c.system);
+      if (c.system == ENOENT) {
+        EXPECT_STREQ(e.what(), "Registry error (win error code: 2)");
+      }
+    }
+    EXPECT_EQ(target, (TStringList{"COM1", "COM2"}));
+  }
+}
+
+TEST_F(FakeMachine, ListedNamesAreWhatThePortOpens) {
+  AddVirtual("sim-a", true);
+  EXPECT_EQ(List(), TStringList{"sim-a"});
+  // A name without "/" is looked up as a virtual port first, then under /dev.
+  EXPECT_EQ(TSerialDevice::DevicePath("/dev/ttyACM0"), "/dev/ttyACM0");
+  EXPECT_EQ(TSerialDevice::DevicePath("ttyNOSUCH9"), "/dev/ttyNOSUCH9");
+}
+
+}  // namespace
+}  // namespace korbenit
