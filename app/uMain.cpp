@@ -134,6 +134,7 @@ void TMain::FormShow() {
   std::error_code ignored;  // the folder is a convenience; failing to make it is harmless
   std::filesystem::create_directories(BmpPath.toStdString(), ignored);
   DisableSaveAs();
+  RefreshPortList(QString());
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
@@ -155,7 +156,27 @@ void TMain::ButAboutClick() {}
 
 void TMain::ButSaveAsClick() {}
 
-void TMain::cbPortsDropDown() {}
+void TMain::cbPortsDropDown() { RefreshPortList(cbPorts->currentText()); }
+
+// A failing enumeration reaches the application's error handler; the list keeps its
+// old content then.
+void TMain::RefreshPortList(const QString& name) {
+  TStringList ports;
+  ListSerialPorts(ports, PortSources);
+  cbPorts->clear();
+  for (const auto& port : ports) cbPorts->addItem(QString::fromStdString(port));
+  SortPortList();
+  int found = cbPorts->findText(name, Qt::MatchFixedString);
+  cbPorts->setCurrentIndex(found >= 0 ? found : 0);
+}
+
+void TMain::SortPortList() {
+  TStringList list;
+  for (int i = 0; i < cbPorts->count(); ++i) list.push_back(cbPorts->itemText(i).toStdString());
+  CustomSort(list, NaturalSortCompare);
+  for (int i = 0; i < cbPorts->count(); ++i)
+    cbPorts->setItemText(i, QString::fromStdString(list[static_cast<std::size_t>(i)]));
+}
 
 void TMain::DisableSaveAs() {
   ButSaveAs->setEnabled(false);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ImageControl.h"
+#include "PortList.h"
 #include "ScreenTransfer.h"
 #include "SerialPortInterface.h"
 
@@ -61,6 +62,11 @@ class TMain : public QWidget, private TCaptureView {
   void ButExitClick();
   void cbPortsDropDown();
   void DisableSaveAs();
+  void RefreshPortList(const QString& name);
+  void SortPortList();
+
+  // Where the port list comes from; the platform's own unless a test says otherwise.
+  TPortListSources PortSources;
 
  protected:
   void showEvent(QShowEvent* event) override;

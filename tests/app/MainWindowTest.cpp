@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <clocale>
 #include <filesystem>
+#include <unistd.h>
 
 #include "Application.h"
 #include "ModelPort.h"
@@ -18,14 +19,34 @@ namespace {
 using testing::TModelPort;
 using K = TDeviceFault::TKind;
 
+// A machine with no tty devices and the given virtual ports.
+struct TFakePorts {
+  std::filesystem::path Root =
+      std::filesystem::temp_directory_path() / ("korbenit-window-" + std::to_string(::getpid()));
+  explicit TFakePorts(std::initializer_list<const char*> names) {
+    std::filesystem::remove_all(Root);
+    std::filesystem::create_directories(Root / "class");
+    std::filesystem::create_directories(Root / "virtual");
+    for (const char* name : names) Add(name);
+  }
+  ~TFakePorts() { std::filesystem::remove_all(Root); }
+  void Add(const char* name) {
+    std::filesystem::create_symlink("/dev/null", Root / "virtual" / name);
+  }
+  TPortListSources Sources() const {
+    return {(Root / "class").string(), (Root / "virtual").string()};
+  }
+};
+
 struct TWindowRig {
+  TFakePorts Ports{"ttyKORB0"};
   TModelPort* Port;
   std::unique_ptr<TMain> Main;
   TWindowRig() {
     auto port = std::make_unique<TModelPort>();
     Port = port.get();
     Main = std::make_unique<TMain>(std::move(port));
-    Main->cbPorts->addItem(QStringLiteral("ttyKORB0"));
+    Main->PortSources = Ports.Sources();
     Main->show();
   }
   QColor PixelAt(int x, int y) const { return Main->Screen->Picture().pixelColor(x, y); }
@@ -214,6 +235,37 @@ TEST(MainWindow, TheCloseBoxDuringATransferStillClosesThePort) {
   EXPECT_FALSE(rig.Port->Connected());
   EXPECT_EQ(rig.Port->CustomBaudRate(), 9600);
   EXPECT_LT(rig.Port->Model.Commands().size(), 322u);
+}
+
+TEST(PortList, FilledAtStartInNaturalOrderAndKeptOnRefresh) {
+  TWindowRig rig;
+  EXPECT_EQ(rig.Main->cbPorts->count(), 1);
+  EXPECT_EQ(rig.Main->cbPorts->currentText(), "ttyKORB0");
+  for (const char* name : {"sim10", "sim2", "Sim1"}) rig.Ports.Add(name);
+  rig.Main->cbPorts->setCurrentIndex(0);
+  rig.Main->RefreshPortList("SIM2");
+  QStringList items;
+  for (int i = 0; i < rig.Main->cbPorts->count(); ++i) items << rig.Main->cbPorts->itemText(i);
+  EXPECT_EQ(items, QStringList({"Sim1", "sim2", "sim10", "ttyKORB0"}));
+  EXPECT_EQ(rig.Main->cbPorts->currentText(), "sim2");
+  rig.Main->cbPortsDropDown();
+  EXPECT_EQ(rig.Main->cbPorts->currentText(), "sim2");
+  rig.Main->RefreshPortList("gone");
+  EXPECT_EQ(rig.Main->cbPorts->currentIndex(), 0);
+}
+
+TEST(PortList, AFailedEnumerationReachesTheErrorHandlerAndKeepsTheList) {
+  TWindowRig rig;
+  std::vector<QString> shown;
+  auto* app = TApplication::Instance();
+  app->SetErrorPresenter([&](const QString&, const QString& text) { shown.push_back(text); });
+  rig.Main->PortSources.DeviceClassFolder = "/nonexistent-korbenit-tty";
+  rig.Main->cbPorts->showPopup();
+  rig.Main->cbPorts->hidePopup();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "Registry error (win error code: 2)");
+  EXPECT_EQ(rig.Main->cbPorts->currentText(), "ttyKORB0");
+  app->SetErrorPresenter(nullptr);
 }
 
 TEST(ErrorHandler, ShowsTheMessageWithTheTitleAndAClosingPoint) {
