@@ -1,0 +1,93 @@
+#include "AppIniStorage.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "RuntimeErrors.h"
+#include "SafeFile.h"
+
+namespace korbenit {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The read-only attribute: a file (not a folder) whose owner may not write it.
+bool HasReadOnlyAttribute(const std::string& path) {
+  std::error_code error;
+  auto status = fs::status(path, error);
+  return !error && fs::is_regular_file(status) &&
+         (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+// The whole file, or nothing when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) return std::nullopt;
+  std::string text;
+  char block[4096];
+  while (std::size_t got = std::fread(block, 1, sizeof block, file.get())) text.append(block, got);
+  if (std::ferror(file.get())) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+TAppIniFileStorage::~TAppIniFileStorage() {
+  if (FlushOnDestroy) Flush();
+}
+
+void TAppIniFileStorage::SetFileName(const std::string& fileName) {
+  if (!FFileName.empty()) Flush();
+  FFileName = fileName;
+  Reload();
+}
+
+void TAppIniFileStorage::Reload() {
+  std::error_code error;
+  if (!FFileName.empty() && fs::exists(FFileName, error)) {
+    auto text = ReadWholeFile(FFileName);
+    if (!text) throw EFOpenError(FFileName);
+    FDocument.Parse(*text);
+    FDocument.SetFileName(FFileName);
+  } else {
+    FDocument.Clear();
+  }
+  FFileReadOnly = HasReadOnlyAttribute(FFileName);
+}
+
+void TAppIniFileStorage::Flush() {
+  if (FFileName.empty() || ReadOnly()) return;
+  try {
+    WriteFile();
+  } catch (const std::exception& e) {
+    if (OnError) OnError(e.what());
+  }
+}
+
+// A new file takes the old one's place only once it is complete, so a crash or a full
+// disk in the middle of a write cannot lose the settings. Where the folder refuses a
+// new file, the old file is rewritten where it stands.
+void TAppIniFileStorage::WriteFile() {
+  fs::path folder = fs::path(FFileName).parent_path();
+  std::error_code ignored;
+  if (!folder.empty()) fs::create_directories(folder, ignored);
+  FDocument.SetFileName(FFileName);
+  std::string text = FDocument.Serialize();
+  TReplacingFile file(FFileName, TReplacingFile::TFallback::InPlace);
+  file.Write(text.data(), text.size());
+  file.Commit();
+}
+
+std::optional<std::string> TAppIniFileStorage::ReadValue(const TStoragePath& path) {
+  if (AutoReload) Reload();
+  return FDocument.FindValue(path.Section, path.Key);
+}
+
+void TAppIniFileStorage::WriteValue(const TStoragePath& path, const std::string& value) {
+  if (AutoReload) Reload();
+  FDocument.WriteValue(path.Section, path.Key, value);
+  if (AutoFlush) Flush();
+}
+
+}  // namespace korbenit

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "AppStorage.h"
+#include "IniDocument.h"
+
+namespace korbenit {
+
+// Settings in an INI file. The file is read again before every access and rewritten
+// whole after every write, so it always holds what was last written and another
+// program's changes are seen at the next access.
+class TAppIniFileStorage : public TCustomAppStorage {
+ public:
+  using TErrorEvent = std::function<void(const std::string& message)>;
+
+  TAppIniFileStorage() = default;
+  ~TAppIniFileStorage() override;
+
+  const std::string& FileName() const { return FFileName; }
+  // Writes the document to the old file (when there was one), then loads the new one.
+  void SetFileName(const std::string& fileName);
+
+  bool AutoReload = true;
+  bool AutoFlush = true;
+  bool FlushOnDestroy = true;
+  // Told the message of a failed write; without it the failure is silent.
+  TErrorEvent OnError;
+
+  // Writes the document to the file. Failures go to OnError, never to the caller.
+  void Flush();
+  // Replaces the document by the file's content; raises EFOpenError when the file is
+  // there but cannot be read.
+  void Reload();
+
+  const TIniDocument& Document() const { return FDocument; }
+
+ protected:
+  std::optional<std::string> ReadValue(const TStoragePath& path) override;
+  void WriteValue(const TStoragePath& path, const std::string& value) override;
+  bool StoreIsReadOnly() const override { return FFileReadOnly; }
+
+ private:
+  void WriteFile();
+
+  std::string FFileName;
+  TIniDocument FDocument;
+  bool FFileReadOnly = false;
+};
+
+}  // namespace korbenit

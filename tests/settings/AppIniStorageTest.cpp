@@ -1,0 +1,287 @@
+#include "AppIniStorage.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+
+#include "FileSizeLimit.h"
+#include "RuntimeErrors.h"
+#include "SafeFile.h"
+#include "TempFolder.h"
+
+namespace korbenit {
+namespace {
+
+using testing::ReadBytes;
+using testing::TTempFolder;
+using testing::WriteBytes;
+
+struct TIniRig {
+  TTempFolder Folder;
+  std::string File = Folder / "Vantor_Screenshot.ini";
+  std::unique_ptr<TAppIniFileStorage> Storage = std::make_unique<TAppIniFileStorage>();
+  explicit TIniRig(const char* content = nullptr) {
+    if (content) WriteBytes(File, content);
+    Storage->SetFileName(File);
+    Storage->SetDefaultSection("CONFIG");
+  }
+};
+
+TEST(StoragePath, ResolvesSectionAndKey) {
+  struct Case {
+    const char *defaultSection, *path, *section, *key;
+  };
+  TAppIniFileStorage storage;
+  for (auto c : {Case{"CONFIG", "COMPORT", "CONFIG", "COMPORT"},
+                 Case{"CONFIG", "Main\\ShowCmd", "Main", "ShowCmd"},
+                 Case{"CONFIG", "Main\\\\ShowCmd", "Main", "ShowCmd"},
+                 Case{"CONFIG", "\\\\Main\\ShowCmd\\\\", "Main", "ShowCmd"},
+                 Case{"CONFIG", "A\\B\\Key", "A\\B", "Key"},
+                 Case{"CONFIG", ".Sub\\Key", "CONFIG.Sub", "Key"},
+                 Case{"", "Main\\FormVersion", "Main", "FormVersion"}}) {
+    storage.SetDefaultSection(c.defaultSection);
+    EXPECT_EQ(storage.ResolvePath(c.path), (TStoragePath{c.section, c.key})) << c.path;
+  }
+  for (auto c : {Case{"", "COMPORT", "", ""}, Case{"", ".Sub\\Key", "", ""},
+                 Case{".Odd", "Key", "", ""}}) {
+    storage.SetDefaultSection(c.defaultSection);
+    try {
+      storage.ResolvePath(c.path);
+      ADD_FAILURE() << c.path;
+    } catch (const EAppStorageError& e) {
+      EXPECT_STREQ(e.what(), "TAppIniFileStorage.ReadValue: Section undefined");
+    }
+  }
+}
+
+TEST(StrToInt, AcceptsDecimalAndHexadecimalOnly) {
+  struct Good {
+    const char* text;
+    int32_t value;
+  };
+  for (auto c : {Good{"0", 0}, Good{"2", 2}, Good{"-17", -17}, Good{"+5", 5}, Good{"  42", 42},
+                 Good{"$1F", 31}, Good{"x1f", 31}, Good{"0X10", 16}, Good{"-$10", -16},
+                 Good{"2147483647", INT32_MAX}, Good{"-2147483648", INT32_MIN},
+                 Good{"$FFFFFFFF", -1}, Good{"007", 7}})
+    EXPECT_EQ(StrToInt(c.text), c.value) << c.text;
+  for (const char* bad : {"2x", "12 ", "", " ", "-", "$", "0x", "1.5", "2147483648",
+                          "-2147483649", "$100000000", "abc", "1e3"}) {
+    try {
+      StrToInt(bad);
+      ADD_FAILURE() << bad;
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), "'" + std::string(bad) + "' ist kein gültiger Integerwert");
+    }
+  }
+}
+
+TEST(IniFile, ReadsWithoutAFileGiveDefaultsAndCreateNothing) {
+  TIniRig rig;
+  EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "");
+  EXPECT_EQ(rig.Storage->ReadInt("FILEFORMAT", 1), 1);
+  EXPECT_FALSE(rig.Storage->HasValue("Main\\ShowCmd"));
+  EXPECT_FALSE(std::filesystem::exists(rig.File));
+}
+
+TEST(IniFile, FirstWriteCreatesTheExactBytes) {
+  TIniRig rig;
+  rig.Storage->WriteStr("COMPORT", "COM3");
+  EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nCOMPORT=COM3\r\n\r\n");
+  rig.Storage->WriteInt("FILEFORMAT", -2);
+  rig.Storage->WriteStr("Main\\\\NormPos", "1,2,3,4");
+  rig.Storage->WriteStr("COMPORT", "ttyACM0");
+  EXPECT_EQ(ReadBytes(rig.File),
+            "[CONFIG]\r\nCOMPORT=ttyACM0\r\nFILEFORMAT=-2\r\n\r\n[Main]\r\nNormPos=1,2,3,4\r\n\r\n");
+}
+
+// Existing content, one write of COMPORT=COM3 in CONFIG, and the bytes afterwards.
+TEST(IniFile, WritesKeepTheFileLayoutRules) {
+  struct Case {
+    const char *name, *before, *after;
+  };
+  for (auto c : {
+           Case{"header in other case", "[config]\r\ncomport=COM1\r\n",
+                "[config]\r\nCOMPORT=COM3\r\n\r\n"},
+           Case{"blanks around =", "[CONFIG]\r\nCOMPORT = COM1\r\n",
+                "[CONFIG]\r\nCOMPORT = COM1\r\nCOMPORT=COM3\r\n\r\n"},
+           Case{"comments and stray lines", "stray\r\n;note\r\n[CONFIG]\r\n;x\r\n\r\nA=1\r\n",
+                "[CONFIG]\r\nA=1\r\nCOMPORT=COM3\r\n\r\n"},
+           Case{"two CONFIG sections", "[CONFIG]\nA=1\n[Main]\nB=2\n[CONFIG]\nCOMPORT=COM9\n",
+                "[CONFIG]\r\nA=1\r\nCOMPORT=COM3\r\n\r\n[Main]\r\nB=2\r\n\r\n[CONFIG]\r\n"
+                "COMPORT=COM9\r\n\r\n"},
+           Case{"lone CR and LF", "[Main]\rX=1\n[CONFIG]\r\n",
+                "[Main]\r\nX=1\r\n\r\n[CONFIG]\r\nCOMPORT=COM3\r\n\r\n"},
+           Case{"line without =", "[CONFIG]\r\nCOMPORT\r\n",
+                "[CONFIG]\r\nCOMPORT\r\nCOMPORT=COM3\r\n\r\n"},
+           Case{"NUL ends the text", "[CONFIG]\r\nA=1\r\n\0B=2\r\n",
+                "[CONFIG]\r\nA=1\r\nCOMPORT=COM3\r\n\r\n"},
+           Case{"byte-order mark hides the header", "\xEF\xBB\xBF[CONFIG]\r\nA=1\r\n[Main]\r\nB=2\r\n",
+                "[Main]\r\nB=2\r\n\r\n[CONFIG]\r\nCOMPORT=COM3\r\n\r\n"},
+       }) {
+    SCOPED_TRACE(c.name);
+    TIniRig rig(c.before);
+    rig.Storage->WriteStr("COMPORT", "COM3");
+    EXPECT_EQ(ReadBytes(rig.File), c.after);
+  }
+}
+
+TEST(IniFile, ValuesReadBackVerbatim) {
+  TIniRig rig("[CONFIG]\r\nFILEDIR= /home/a=b/ \r\nFILEFORMAT=\r\nBAD=2x\r\nEMPTY\r\n");
+  EXPECT_EQ(rig.Storage->ReadStr("FILEDIR", "x"), " /home/a=b/ ");
+  EXPECT_EQ(rig.Storage->ReadInt("FILEFORMAT", 1), 0);
+  EXPECT_EQ(rig.Storage->ReadStr("EMPTY", "default"), "default");
+  try {
+    rig.Storage->ReadInt("BAD", 1);
+    FAIL() << "converted 2x";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'2x' ist kein gültiger Integerwert");
+  }
+  rig.Storage->WriteStr("V", "  a = b  ");
+  EXPECT_EQ(rig.Storage->ReadStr("v", ""), "  a = b  ");
+}
+
+TEST(IniFile, TruthValuesAsWords) {
+  TIniRig rig("[CONFIG]\r\nA=yes\r\nB=n\r\nC=2\r\nD=0\r\nE=maybe\r\n");
+  EXPECT_TRUE(rig.Storage->ReadBool("A", false));
+  EXPECT_FALSE(rig.Storage->ReadBool("B", true));
+  EXPECT_TRUE(rig.Storage->ReadBool("C", false));
+  EXPECT_FALSE(rig.Storage->ReadBool("D", true));
+  EXPECT_THROW(rig.Storage->ReadBool("E", true), EConvertError);
+  rig.Storage->WriteBool("F", true);
+  rig.Storage->WriteBool("G", false);
+  EXPECT_EQ(rig.Storage->ReadStr("F", ""), "TRUE");
+  EXPECT_EQ(rig.Storage->ReadStr("G", ""), "FALSE");
+}
+
+TEST(IniFile, AnotherProgramsChangeIsSeenAtTheNextAccess) {
+  TIniRig rig("[CONFIG]\r\nCOMPORT=COM1\r\n");
+  EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "COM1");
+  WriteBytes(rig.File, "[CONFIG]\r\nCOMPORT=COM7\r\n");
+  EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "COM7");
+}
+
+TEST(IniFile, AReadOnlyFileStaysByteForByte) {
+  const char* original = "; mine\r\n[CONFIG]\r\nCOMPORT=COM1\r\n";
+  TIniRig rig(original);
+  ::chmod(rig.File.c_str(), 0444);
+  rig.Storage->Reload();
+  rig.Storage->WriteStr("COMPORT", "COM3");
+  rig.Storage->WriteInt("FILEFORMAT", 2);
+  rig.Storage.reset();
+  EXPECT_EQ(ReadBytes(rig.File), original);
+}
+
+TEST(IniFile, TheReadOnlyPropertyStopsWrites) {
+  TIniRig rig;
+  rig.Storage->SetReadOnly(true);
+  rig.Storage->WriteStr("COMPORT", "COM3");
+  rig.Storage.reset();
+  EXPECT_FALSE(std::filesystem::exists(rig.File));
+}
+
+TEST(IniFile, AnUnreadableFileRaisesToTheCaller) {
+  TTempFolder folder;
+  std::string path = folder / "settings.ini";
+  std::filesystem::create_directory(path);  // there, but no file that can be read
+  TAppIniFileStorage storage;
+  storage.FlushOnDestroy = false;
+  try {
+    storage.SetFileName(path);
+    FAIL() << "read a folder as a file";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()), "Datei " + path + " kann nicht geöffnet werden");
+  }
+}
+
+TEST(IniFile, AFailedWriteIsSilentOrGoesToOnError) {
+  TTempFolder folder;
+  testing::WriteBytes(folder / "blocker", "");
+  std::string path = folder / "blocker/sub/settings.ini";  // a file stands where a folder must
+  TAppIniFileStorage storage;
+  std::vector<std::string> errors;
+  storage.SetFileName(path);
+  storage.SetDefaultSection("CONFIG");
+  storage.WriteStr("COMPORT", "COM3");  // silent
+  storage.OnError = [&](const std::string& message) { errors.push_back(message); };
+  storage.WriteStr("COMPORT", "COM3");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "Datei " + path + " kann nicht erstellt werden");
+  EXPECT_EQ(storage.ReadStr("COMPORT", "gone"), "gone");
+  storage.OnError = nullptr;
+}
+
+TEST(IniFile, AFullDiskLeavesTheOldFileWhole) {
+  std::string original = "[CONFIG]\r\nCOMPORT=COM1\r\nFILEDIR=/home/user/pictures/\r\n";
+  TIniRig rig(original.c_str());
+  std::vector<std::string> errors;
+  rig.Storage->OnError = [&](const std::string& message) { errors.push_back(message); };
+  {
+    testing::TFileSizeLimit limit(16);
+    rig.Storage->WriteStr("COMPORT", "COM3");
+  }
+  EXPECT_EQ(errors, std::vector<std::string>{"Stream-Write-Fehler"});
+  EXPECT_EQ(ReadBytes(rig.File), original);
+  EXPECT_EQ(rig.Folder.EntryCount(), 1u) << "no temporary file is left behind";
+}
+
+TEST(IniFile, RewritingKeepsThePermissionBits) {
+  TIniRig rig("[CONFIG]\r\n");
+  ::chmod(rig.File.c_str(), 0640);
+  rig.Storage->WriteStr("COMPORT", "COM3");
+  struct stat info {};
+  ::stat(rig.File.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(rig.Folder.EntryCount(), 1u);
+}
+
+TEST(IniFile, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
+  TIniRig rig("[CONFIG]\r\nA=1\r\n");
+  auto saved = safe_file_seam::CreateTemporary;
+  safe_file_seam::CreateTemporary = [](char*) {
+    errno = EACCES;
+    return -1;
+  };
+  struct stat before {}, after {};
+  ::stat(rig.File.c_str(), &before);
+  rig.Storage->WriteStr("COMPORT", "COM3");
+  safe_file_seam::CreateTemporary = saved;
+  EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nA=1\r\nCOMPORT=COM3\r\n\r\n");
+  ::stat(rig.File.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the same file, rewritten where it stands";
+}
+
+TEST(IniFile, ChangingTheFileFlushesTheOldAndLoadsTheNew) {
+  TIniRig rig("[CONFIG]\r\nCOMPORT=COM1\r\n");
+  std::string other = rig.Folder / "other.ini";
+  WriteBytes(other, "[CONFIG]\r\nCOMPORT=COM8\r\n");
+  rig.Storage->SetFileName(other);
+  EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nCOMPORT=COM1\r\n\r\n");
+  EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "COM8");
+}
+
+// Malformed files parse without a crash (the sanitizer build checks memory use).
+TEST(IniDocument, MalformedInputParses) {
+  std::mt19937 random(12345);
+  std::vector<std::string> corpus = {
+      "[", "]", "[]", "[[]]", "[unclosed\r\nA=1", "=\r\n==\r\n", "\r\r\n\n\r",
+      std::string(65536, 'k') + "=v", "[" + std::string(70000, 's') + "]\r\nA=1",
+      std::string("\0\0\0", 3), "[S]\r\n" + std::string(1000, '=')};
+  std::string junk(4096, '\0');
+  for (int round = 0; round < 20; ++round) {
+    for (auto& c : junk) c = static_cast<char>(random());
+    corpus.push_back(junk);
+  }
+  for (const auto& text : corpus) {
+    TIniDocument document;
+    document.Parse(text);
+    document.WriteValue("CONFIG", "COMPORT", "COM3");
+    TIniDocument again;
+    again.Parse(document.Serialize());
+    EXPECT_EQ(again.FindValue("CONFIG", "COMPORT").value_or(""), "COM3");
+  }
+}
+
+}  // namespace
+}  // namespace korbenit
