@@ -129,30 +129,51 @@ void TPtySimulator::Run(std::ostream& log) {
   }
 }
 
-// Waits one line's delay. A sleep wakes late by a fairly steady amount; asking for that
-// much less keeps the pace at the delay itself, without spinning.
-void TPtySimulator::PaceLine() {
+// Sleeps until a moment. A sleep wakes late by a fairly steady amount; aiming that much
+// earlier keeps the pace without spinning.
+void TPtySimulator::SleepUntil(std::chrono::steady_clock::time_point moment) {
   using namespace std::chrono;
-  auto wanted = duration_cast<nanoseconds>(FOptions.LineDelay);
-  auto asked = std::max(nanoseconds(0), wanted - FOvershoot);
-  auto start = steady_clock::now();
-  std::this_thread::sleep_for(asked);
-  auto slept = duration_cast<nanoseconds>(steady_clock::now() - start);
-  FPacedTotal += slept;
-  ++FPacedLines;
-  auto late = slept - asked;
+  auto aim = moment - FOvershoot;
+  if (aim <= steady_clock::now()) return;
+  std::this_thread::sleep_until(aim);
+  // A rare long delay (the machine was busy) says nothing about the usual lateness.
+  auto late = std::min(duration_cast<nanoseconds>(steady_clock::now() - aim), nanoseconds(200000));
   FOvershoot += (late - FOvershoot) / 4;
 }
 
+// Sends an answer the way a line at that speed delivers it: spread evenly over the delay,
+// its last part leaving when the delay is over.
+void TPtySimulator::SendPaced(const std::string& reply, std::chrono::nanoseconds delay,
+                              std::chrono::steady_clock::time_point start) {
+  constexpr std::size_t Parts = 8;
+  std::size_t sent = 0;
+  for (std::size_t part = 1; part <= Parts; ++part) {
+    std::size_t end = reply.size() * part / Parts;
+    SleepUntil(start + delay * static_cast<long>(part) / static_cast<long>(Parts));
+    if (end > sent) WriteAll(FMaster, reply.substr(sent, end - sent));
+    sent = end;
+  }
+  FPacedTotal += std::chrono::steady_clock::now() - start;
+  ++FPacedLines;
+}
+
 void TPtySimulator::Answer(const std::string& bytes, std::ostream& log) {
+  auto start = std::chrono::steady_clock::now();
   std::size_t before = FModel.Commands().size();
   std::string reply = FModel.Receive(bytes);
   const auto& commands = FModel.Commands();
+  long lines = 0;
   for (std::size_t i = before; i < commands.size(); ++i) {
     if (FOptions.LogCommands) log << DescribeCommand(commands[i]) << std::endl;
-    if (commands[i].size() == 4 && FOptions.LineDelay.count() > 0) PaceLine();
+    if (commands[i].size() == 4) ++lines;
   }
-  if (!reply.empty()) WriteAll(FMaster, reply);
+  if (reply.empty()) return;
+  if (lines == 0 || FOptions.LineDelay.count() == 0) {
+    WriteAll(FMaster, reply);
+  } else {
+    SendPaced(reply, std::chrono::duration_cast<std::chrono::nanoseconds>(FOptions.LineDelay) * lines,
+              start);
+  }
 }
 
 }  // namespace korbenit

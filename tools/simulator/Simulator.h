@@ -31,7 +31,9 @@ class TPtySimulator {
 
  private:
   void Answer(const std::string& bytes, std::ostream& log);
-  void PaceLine();
+  void SleepUntil(std::chrono::steady_clock::time_point moment);
+  void SendPaced(const std::string& reply, std::chrono::nanoseconds delay,
+                 std::chrono::steady_clock::time_point start);
 
   TDeviceModel FModel;
   TSimulatorOptions FOptions;
