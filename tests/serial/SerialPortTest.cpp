@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "PictureView.h"
 #include "Pty.h"
 #include "ScreenTransfer.h"
 
@@ -331,44 +332,18 @@ TEST(SerialPort, AHungUpLineFailsTheReadAtOnceAndStillCloses) {
 }
 
 // The real transfer through the port, against the device model behind a pty.
-class TPtyView : public TCaptureView {
- public:
-  explicit TPtyView(std::string port) : FPort(std::move(port)) {}
-  std::vector<TColor> Picture = std::vector<TColor>(ScreenWidth * ScreenHeight, 1);
-  std::string Status = "unset";
-  bool SaveAs = false;
-  std::string SelectedPort() const override { return FPort; }
-  void ClearPicture() override { std::fill(Picture.begin(), Picture.end(), 0); }
-  void PaintLine(int line, const TLineColours& c) override {
-    std::copy(c.begin(), c.end(), Picture.begin() + line * ScreenWidth);
-  }
-  void SetSaveAsEnabled(bool enabled) override { SaveAs = enabled; }
-  void SetStatusText(const std::string& text) override { Status = text; }
-  void SetLampOpen(bool) override {}
-  void ProcessMessages() override {}
-  void Beep() override {}
-  void Pause(int) override {}
-  bool StopRequested() const override { return false; }
-
- private:
-  std::string FPort;
-};
-
 TEST(SerialPort, WholeTransferAgainstTheDeviceModel) {
   TPty pty;
   TDeviceModel reference;
   TSerialPort port;
-  TPtyView view(pty.SlavePath());
+  testing::TPictureView view(pty.SlavePath());
   {
     TPtyDevice device(pty);
     TScreenTransfer(port, view).Run();
   }
   EXPECT_EQ(view.Status, "");
   EXPECT_TRUE(view.SaveAs);
-  for (int y = 0; y < ScreenHeight; ++y)
-    for (int x = 0; x < ScreenWidth; ++x)
-      ASSERT_EQ(view.Picture[static_cast<std::size_t>(y * ScreenWidth + x)],
-                ConvertPixel(reference.Pixel(x, y)));
+  EXPECT_TRUE(view.ShowsModel(reference));
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(port.CustomBaudRate(), 9600);
 }
