@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <clocale>
 #include <filesystem>
@@ -11,6 +12,8 @@
 
 #include "Application.h"
 #include "ModelPort.h"
+#include "Pty.h"
+#include "SerialPort.h"
 #include "QtPrinters.h"
 
 namespace korbenit {
@@ -266,6 +269,22 @@ TEST(PortList, AFailedEnumerationReachesTheErrorHandlerAndKeepsTheList) {
   EXPECT_EQ(shown[0], "Registry error (win error code: 2)");
   EXPECT_EQ(rig.Main->cbPorts->currentText(), "ttyKORB0");
   app->SetErrorPresenter(nullptr);
+}
+
+TEST(SerialEvents, DeliveriesAreServedByTheMessageLoop) {
+  testing::TPty pty;
+  TSerialPort port;
+  port.SetPort(pty.SlavePath());
+  int32_t counted = 0;
+  port.OnRxChar = [&](auto&, int32_t count) { counted = count; };
+  port.Open();
+  pty.Send("abc");
+  QElapsedTimer timer;
+  timer.start();
+  while (counted < 3 && timer.elapsed() < 3000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(counted, 3);
+  port.Close();
 }
 
 TEST(ErrorHandler, ShowsTheMessageWithTheTitleAndAClosingPoint) {

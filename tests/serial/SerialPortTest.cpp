@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -105,6 +106,52 @@ TEST(SerialSettings, RecordForTheCaptureConfiguration) {
   port.Parity().SetCheck(true);
   EXPECT_TRUE(BuildDeviceControlRecord(port).ErrorReplace);
   EXPECT_EQ(BuildDeviceControlRecord(port).ErrorChar, '?');
+}
+
+// One setting changed from the defaults, and the record field it moves.
+TEST(SerialSettings, EachSettingReachesItsRecordField) {
+  using R = TDeviceControlRecord;
+  struct Case {
+    const char* name;
+    std::function<void(TSerialPort&)> change;
+    std::function<void(R&)> expect;
+  };
+  std::vector<Case> cases = {
+      {"DTR enable", [](auto& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::dtrEnable); },
+       [](R& r) { r.DtrControl = 1; }},
+      {"DTR handshake", [](auto& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::dtrHandshake); },
+       [](R& r) { r.DtrControl = 2; }},
+      {"RTS toggle", [](auto& p) { p.FlowControl().SetControlRTS(TRTSFlowControl::rtsToggle); },
+       [](R& r) { r.RtsControl = 3; }},
+      {"CTS flow", [](auto& p) { p.FlowControl().SetOutCTSFlow(true); }, [](R& r) { r.OutxCtsFlow = true; }},
+      {"DSR flow", [](auto& p) { p.FlowControl().SetOutDSRFlow(true); }, [](R& r) { r.OutxDsrFlow = true; }},
+      {"XON/XOFF out", [](auto& p) { p.FlowControl().SetXonXoffOut(true); }, [](R& r) { r.OutX = true; }},
+      {"XON/XOFF in", [](auto& p) { p.FlowControl().SetXonXoffIn(true); }, [](R& r) { r.InX = true; }},
+      {"DSR sensitivity", [](auto& p) { p.FlowControl().SetDSRSensitivity(true); },
+       [](R& r) { r.DsrSensitivity = true; }},
+      {"continue on XOFF", [](auto& p) { p.FlowControl().SetTxContinueOnXoff(true); },
+       [](R& r) { r.TxContinueOnXoff = true; }},
+      {"XON character", [](auto& p) { p.FlowControl().SetXonChar('a'); }, [](R& r) { r.XonChar = 'a'; }},
+      {"parity check", [](auto& p) { p.Parity().SetCheck(true); }, [](R& r) { r.ParityCheck = true; }},
+      {"even parity", [](auto& p) { p.Parity().SetBits(TParityBits::prEven); }, [](R& r) { r.Parity = 2; }},
+      {"seven bits", [](auto& p) { p.SetDataBits(TDataBits::dbSeven); }, [](R& r) { r.ByteSize = 7; }},
+      {"two stop bits", [](auto& p) { p.SetStopBits(TStopBits::sbTwoStopBits); }, [](R& r) { r.StopBits = 2; }},
+      {"discard null", [](auto& p) { p.SetDiscardNull(true); }, [](R& r) { r.DiscardNull = true; }},
+      {"event character", [](auto& p) { p.SetEventChar('\n'); }, [](R& r) { r.EventChar = '\n'; }},
+      {"input queue", [](auto& p) { p.Buffer().SetInputSize(2047); },
+       [](R& r) { r.XonLimit = r.XoffLimit = 511; }},
+      {"named speed", [](auto& p) { p.SetBaudRate(TBaudRate::br57600); }, [](R& r) { r.BaudRate = 57600; }},
+      {"custom speed unused", [](auto& p) { p.SetCustomBaudRate(5652814); }, [](R&) {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSerialPort port;
+    R expected = BuildDeviceControlRecord(port);
+    EXPECT_EQ(expected.BaudRate, 9600u);
+    c.change(port);
+    c.expect(expected);
+    EXPECT_EQ(BuildDeviceControlRecord(port), expected);
+  }
 }
 
 TEST(SerialPort, OpenAndCloseNotifyOnceInOrder) {
