@@ -176,21 +176,31 @@ TEST(SerialPort, OpenAndCloseNotifyOnceInOrder) {
   EXPECT_EQ(events, expected);
 }
 
-TEST(SerialPort, AMissingDeviceFailsToOpenAndStaysClosed) {
-  TSerialPort port;
-  bool afterOpen = false;
-  port.OnAfterOpen = [&](auto&) { afterOpen = true; };
-  port.SetPort("/dev/no-such-korbenit-port");
-  try {
-    port.Open();
-    FAIL() << "opened a missing device";
-  } catch (const ESerialPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 1);
-    EXPECT_EQ(e.SystemErrorCode(), ENOENT);
-    EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+TEST(SerialPort, ADeviceThatCannotBeOpenedLeavesThePortClosed) {
+  testing::TPty pty;
+  struct Case {
+    std::string path;
+    int system;
+  };
+  for (const auto& c : {Case{"/dev/no-such-korbenit-port", ENOENT}, Case{"/tmp", EISDIR},
+                        Case{"/proc/self/cmdline", ENOTTY}}) {
+    SCOPED_TRACE(c.path);
+    TSerialPort port;
+    bool afterOpen = false;
+    port.OnAfterOpen = [&](auto&) { afterOpen = true; };
+    port.SetPort(c.path);
+    try {
+      port.Open();
+      ADD_FAILURE() << "opened";
+    } catch (const ESerialPort& e) {
+      EXPECT_EQ(e.ErrorCode(), 1);
+      EXPECT_EQ(e.SystemErrorCode(), c.system);
+      EXPECT_EQ(std::string(e.what()),
+                "Unable to open com port (win error code: " + std::to_string(c.system) + ")");
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(afterOpen);
   }
-  EXPECT_FALSE(port.Connected());
-  EXPECT_FALSE(afterOpen);
 }
 
 TEST(SerialPort, APortHeldByAnotherFailsToOpen) {
@@ -374,6 +384,12 @@ TEST(SerialPort, AHungUpLineFailsTheReadAtOnceAndStillCloses) {
   }
   EXPECT_LT(MillisecondsSince(start), 800);
   EXPECT_TRUE(open.Port.Connected());
+  try {
+    open.Port.WriteText("x");
+    FAIL() << "wrote to a hung-up line";
+  } catch (const ESerialPort& e) {
+    EXPECT_EQ(e.ErrorCode(), 2);
+  }
   open.Port.Close();
   EXPECT_FALSE(open.Port.Connected());
 }
