@@ -32,6 +32,24 @@ class TSerialSettingsObject {
   TChangeHandler FOnChange;
 };
 
+// A settings object holding one record of values. Assigning a whole object copies every
+// field and always commits, once.
+template <typename TValues>
+class TSerialSettings : public TSerialSettingsObject {
+ public:
+  using TSerialSettingsObject::TSerialSettingsObject;
+
+  const TValues& Values() const { return FValues; }
+  void Assign(const TValues& values) {
+    FValues = values;
+    Changed();
+  }
+  void Assign(const TSerialSettings& other) { Assign(other.FValues); }
+
+ protected:
+  TValues FValues;
+};
+
 // Milliseconds; -1 stands for all bits set when handed to the device.
 struct TSerialTimeoutValues {
   int32_t ReadInterval = -1;
@@ -42,9 +60,9 @@ struct TSerialTimeoutValues {
   bool operator==(const TSerialTimeoutValues&) const = default;
 };
 
-class TSerialTimeouts : public TSerialSettingsObject {
+class TSerialTimeouts : public TSerialSettings<TSerialTimeoutValues> {
  public:
-  using TSerialSettingsObject::TSerialSettingsObject;
+  using TSerialSettings::TSerialSettings;
 
   int32_t ReadInterval() const { return FValues.ReadInterval; }
   int32_t ReadTotalMultiplier() const { return FValues.ReadTotalMultiplier; }
@@ -56,17 +74,6 @@ class TSerialTimeouts : public TSerialSettingsObject {
   void SetReadTotalConstant(int32_t v) { SetField(FValues.ReadTotalConstant, v); }
   void SetWriteTotalMultiplier(int32_t v) { SetField(FValues.WriteTotalMultiplier, v); }
   void SetWriteTotalConstant(int32_t v) { SetField(FValues.WriteTotalConstant, v); }
-
-  const TSerialTimeoutValues& Values() const { return FValues; }
-  // Whole-object assignment always commits, once.
-  void Assign(const TSerialTimeoutValues& values) {
-    FValues = values;
-    Changed();
-  }
-  void Assign(const TSerialTimeouts& other) { Assign(other.FValues); }
-
- private:
-  TSerialTimeoutValues FValues;
 };
 
 struct TSerialParityValues {
@@ -77,9 +84,9 @@ struct TSerialParityValues {
   bool operator==(const TSerialParityValues&) const = default;
 };
 
-class TSerialParity : public TSerialSettingsObject {
+class TSerialParity : public TSerialSettings<TSerialParityValues> {
  public:
-  using TSerialSettingsObject::TSerialSettingsObject;
+  using TSerialSettings::TSerialSettings;
 
   TParityBits Bits() const { return FValues.Bits; }
   bool Check() const { return FValues.Check; }
@@ -90,15 +97,7 @@ class TSerialParity : public TSerialSettingsObject {
   void SetReplace(bool v) { SetField(FValues.Replace, v); }
   void SetReplaceChar(char v) { SetField(FValues.ReplaceChar, v); }
 
-  const TSerialParityValues& Values() const { return FValues; }
-  void Assign(const TSerialParityValues& values) {
-    FValues = values;
-    Changed();
-  }
-  void Assign(const TSerialParity& other) { Assign(other.FValues); }
 
- private:
-  TSerialParityValues FValues;
 };
 
 struct TSerialFlowControlValues {
@@ -115,9 +114,9 @@ struct TSerialFlowControlValues {
   bool operator==(const TSerialFlowControlValues&) const = default;
 };
 
-class TSerialFlowControl : public TSerialSettingsObject {
+class TSerialFlowControl : public TSerialSettings<TSerialFlowControlValues> {
  public:
-  using TSerialSettingsObject::TSerialSettingsObject;
+  using TSerialSettings::TSerialSettings;
 
   bool OutCTSFlow() const { return FValues.OutCTSFlow; }
   bool OutDSRFlow() const { return FValues.OutDSRFlow; }
@@ -140,15 +139,7 @@ class TSerialFlowControl : public TSerialSettingsObject {
   void SetXonChar(char v) { SetField(FValues.XonChar, v); }
   void SetXoffChar(char v) { SetField(FValues.XoffChar, v); }
 
-  const TSerialFlowControlValues& Values() const { return FValues; }
-  void Assign(const TSerialFlowControlValues& values) {
-    FValues = values;
-    Changed();
-  }
-  void Assign(const TSerialFlowControl& other) { Assign(other.FValues); }
 
- private:
-  TSerialFlowControlValues FValues;
 };
 
 struct TSerialBufferValues {
@@ -157,21 +148,14 @@ struct TSerialBufferValues {
   bool operator==(const TSerialBufferValues&) const = default;
 };
 
-class TSerialBuffer : public TSerialSettingsObject {
+class TSerialBuffer : public TSerialSettings<TSerialBufferValues> {
  public:
-  using TSerialSettingsObject::TSerialSettingsObject;
+  using TSerialSettings::TSerialSettings;
 
   int32_t InputSize() const { return FValues.InputSize; }
   int32_t OutputSize() const { return FValues.OutputSize; }
   void SetInputSize(int32_t v) { SetSize(FValues.InputSize, v); }
   void SetOutputSize(int32_t v) { SetSize(FValues.OutputSize, v); }
-
-  const TSerialBufferValues& Values() const { return FValues; }
-  void Assign(const TSerialBufferValues& values) {
-    FValues = values;
-    Changed();
-  }
-  void Assign(const TSerialBuffer& other) { Assign(other.FValues); }
 
  private:
   // Queue sizes stay even: a positive odd request loses one. The rounding comes after
@@ -181,8 +165,6 @@ class TSerialBuffer : public TSerialSettingsObject {
     field = (value > 0 && value % 2 != 0) ? value - 1 : value;
     Changed();
   }
-
-  TSerialBufferValues FValues;
 };
 
 }  // namespace korbenit
