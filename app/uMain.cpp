@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QCoreApplication>
 #include <QThread>
 #include <clocale>
@@ -9,6 +10,7 @@
 #include <filesystem>
 
 #include "Application.h"
+#include "ImageFiles.h"
 
 namespace korbenit {
 namespace {
@@ -29,6 +31,14 @@ void FillWith(QWidget* widget, QPalette::ColorGroup group, QPalette::ColorRole r
   widget->setAutoFillBackground(true);
 }
 
+// The picture as the file writers read it, sharing the image's pixels.
+TPicture ToPicture(const QImage& image) {
+  auto holder = std::make_shared<const QImage>(image.convertToFormat(QImage::Format_RGB32));
+  std::shared_ptr<const uint8_t> bits(holder, holder->constBits());
+  return TPicture(holder->width(), holder->height(), 32, static_cast<int>(holder->bytesPerLine()),
+                  std::move(bits));
+}
+
 }  // namespace
 
 QString FormatVersion(int32_t versionInTenths) {
@@ -42,11 +52,12 @@ void TDropDownList::showPopup() {
   QComboBox::showPopup();
 }
 
-TMain::TMain(std::unique_ptr<TSerialPortInterface> port, QWidget* parent)
+TMain::TMain(std::unique_ptr<TSerialPortInterface> port, QString settingsFolder, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      FPort(std::move(port)) {
+      FPort(std::move(port)),
+      FSettingsFolder(std::move(settingsFolder)) {
   BuildControls();
   FPort->OnAfterOpen = [this](TSerialPortInterface& sender) { cPortAfterOpen(sender); };
   FPort->OnAfterClose = [this](TSerialPortInterface& sender) { cPortAfterClose(sender); };
@@ -76,6 +87,8 @@ void TMain::BuildControls() {
 
   ButGetScreen = MakeButton(this, "GET SCREEN", {24, 344, 97, 25});
   ButSaveAs = MakeButton(this, "SAVE AS...", {175, 344, 97, 25});
+  // Nothing to save before a transfer has completed, even if the start fails half-way.
+  ButSaveAs->setEnabled(false);
   connect(ButGetScreen, &QPushButton::clicked, this, [this] { ButGetScreenClick(); });
   connect(ButSaveAs, &QPushButton::clicked, this, [this] { RunHandler([this] { ButSaveAsClick(); }); });
 
@@ -119,8 +132,14 @@ void TMain::FormCreate() {
   AppTitle = QStringLiteral("Korbenit - Screenshot v") + FormatVersion(AppVersion);
   ExePath = QCoreApplication::applicationDirPath() + '/';
   BmpPath = ExePath + QStringLiteral("BMP");
+  QString settingsFolder = FSettingsFolder.isEmpty() ? ExePath : FSettingsFolder + '/';
+  IniFile.SetFileName((settingsFolder + QStringLiteral("Vantor_Screenshot.ini")).toStdString());
   if (auto* app = TApplication::Instance()) app->SetTitle(AppTitle);
   setWindowTitle(AppTitle);
+  TEOpenDialog::SetEmptyInitialDirMeansCurrent(true);
+  TEOpenDialog::SetOwner(this);
+  SaveDlg.Filter = QStringLiteral("Bitmap (*.bmp)|*.bmp|JPEG (*.jpg)|*.jpg");
+  SaveDlg.Title = QStringLiteral("Save as...");
 }
 
 void TMain::showEvent(QShowEvent* event) {
@@ -133,8 +152,16 @@ void TMain::showEvent(QShowEvent* event) {
 void TMain::FormShow() {
   std::error_code ignored;  // the folder is a convenience; failing to make it is harmless
   std::filesystem::create_directories(BmpPath.toStdString(), ignored);
+  ReadSettings();
   DisableSaveAs();
-  RefreshPortList(QString());
+  RefreshPortList(FStoredPort);
+}
+
+void TMain::ReadSettings() {
+  IniFile.SetDefaultSection("CONFIG");
+  FStoredPort = QString::fromStdString(IniFile.ReadStr("COMPORT", ""));
+  SaveDlg.SetFilterIndex(IniFile.ReadInt("FILEFORMAT", 1));
+  SaveDlg.SetInitialDir(QString::fromStdString(IniFile.ReadStr("FILEDIR", ExePath.toStdString())));
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
@@ -144,7 +171,14 @@ void TMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void TMain::FormClose() {}
+void TMain::FormClose() {
+  IniFile.SetDefaultSection("CONFIG");
+  IniFile.WriteStr("COMPORT", cbPorts->currentText().toStdString());
+  IniFile.WriteInt("FILEFORMAT", SaveDlg.FilterIndex());
+  QString fileName = SaveDlg.FileName();
+  if (!fileName.isEmpty())
+    IniFile.WriteStr("FILEDIR", fileName.left(fileName.lastIndexOf('/') + 1).toStdString());
+}
 
 void TMain::ButExitClick() {
   FEnding = true;
@@ -154,7 +188,28 @@ void TMain::ButExitClick() {
 
 void TMain::ButAboutClick() {}
 
-void TMain::ButSaveAsClick() {}
+void TMain::ButSaveAsClick() {
+  sBar->clearMessage();
+  QString proposed = QDateTime::currentDateTime().toString(QStringLiteral("'Korbenit_'yyyyMMdd'_'HHmmss"));
+  SaveDlg.SetFileName(proposed + SaveDlg.FilterExtension());
+  if (!SaveDlg.Prompt()) return;
+  try {
+    SavePicture(SaveDlg.FileName());
+  } catch (const std::exception& e) {
+    Beep();
+    sBar->showMessage(QString::fromLocal8Bit(e.what()));
+  }
+}
+
+// The writer follows the chosen file type, never the name's extension.
+void TMain::SavePicture(const QString& path) {
+  int type = SaveDlg.FilterIndex();
+  TPicture picture = ToPicture(Screen->Picture());
+  if (type == 1) SaveBitmapFile(picture, path.toStdString());
+  if (type == 2) SaveJpegFile(picture, path.toStdString());
+  if (type != 1 && type != 2) return;
+  sBar->showMessage(QStringLiteral("Saved as: ") + path.mid(path.lastIndexOf('/') + 1));
+}
 
 void TMain::cbPortsDropDown() { RefreshPortList(cbPorts->currentText()); }
 

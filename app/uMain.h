@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include "AppIniStorage.h"
+#include "FileDialogs.h"
 #include "ImageControl.h"
 #include "PortList.h"
 #include "ScreenTransfer.h"
@@ -30,7 +32,9 @@ class TMain : public QWidget, private TCaptureView {
   static constexpr int ClientWidth = 299;
   static constexpr int ClientHeight = 433;
 
-  explicit TMain(std::unique_ptr<TSerialPortInterface> port, QWidget* parent = nullptr);
+  // The settings file lives in settingsFolder, the executable's folder when empty.
+  explicit TMain(std::unique_ptr<TSerialPortInterface> port, QString settingsFolder = {},
+                 QWidget* parent = nullptr);
   ~TMain() override;
 
   // Fields.
@@ -51,6 +55,10 @@ class TMain : public QWidget, private TCaptureView {
   QPushButton* ButAbout;
   QPushButton* ButExit;
   QStatusBar* sBar;
+
+  // Components.
+  TAppIniFileStorage IniFile;
+  TESaveDialog SaveDlg;
 
   TSerialPortInterface& cPort() { return *FPort; }
   QColor LampColor() const;
@@ -94,7 +102,12 @@ class TMain : public QWidget, private TCaptureView {
   void Pause(int milliseconds) override;
   bool StopRequested() const override { return FEnding; }
 
+  void ReadSettings();
+  void SavePicture(const QString& path);
+
   std::unique_ptr<TSerialPortInterface> FPort;
+  QString FSettingsFolder;
+  QString FStoredPort;
   bool FShown = false;
   bool FTransferRunning = false;
   bool FEnding = false;

@@ -185,7 +185,8 @@ bool TEOpenDialog::Execute(bool saving) {
   });
   FDialog = &dialog;
   bool confirmed = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
-  int chosenIndex = FCurrentIndex;
+  // The type the user saw selected, also when the stored index named none of the list.
+  int chosenIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
   FDialog = nullptr;
   if (!confirmed) return false;
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "DialogDriver.h"
 #include "QtPrinters.h"
 #include "TempFolder.h"
 
@@ -94,24 +95,11 @@ struct TDriven {
     Dialog.SetInitialDir(QString::fromStdString(Folder.Path().string()));
   }
   bool Prompt(std::function<void(QFileDialog&)> drive) {
-    QTimer::singleShot(0, [drive] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      ASSERT_NE(dialog, nullptr);
-      drive(*dialog);
-    });
+    testing::WhenDialogOpens(std::move(drive));
     return Dialog.Prompt();
   }
-  static QLineEdit* Box(QFileDialog& dialog) {
-    return dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-  }
-  // Picks a type from the list as a user does.
-  static void Choose(QFileDialog& dialog, int index) {
-    auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-    ASSERT_NE(types, nullptr);
-    types->setCurrentIndex(index - 1);
-    emit types->activated(index - 1);
-    emit types->textActivated(types->itemText(index - 1));
-  }
+  static QLineEdit* Box(QFileDialog& dialog) { return testing::FileNameBox(dialog); }
+  static void Choose(QFileDialog& dialog, int index) { testing::ChooseType(dialog, index); }
 };
 
 TEST(SaveDialog, ATypeChangeRenamesTheBoxAndCancelKeepsIt) {
@@ -187,7 +175,7 @@ TEST(SaveDialog, ConfirmationGivesTheFullPathAndTheChosenType) {
   d.Dialog.SetFileName("Korbenit_1.bmp");
   bool confirmed = d.Prompt([&](QFileDialog& dialog) {
     TDriven::Choose(dialog, 2);
-    static_cast<QDialog&>(dialog).accept();
+    testing::Confirm(dialog);
   });
   ASSERT_TRUE(confirmed);
   EXPECT_EQ(d.Dialog.FilterIndex(), 2);

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <filesystem>
+
+#include "Application.h"
+#include "DialogDriver.h"
+#include "QtPrinters.h"
+#include "TempFolder.h"
+#include "WindowRig.h"
+
+namespace korbenit {
+namespace {
+
+using testing::ReadBytes;
+
+TEST(MainSettings, StoredChoicesAreReadAtStart) {
+  TWindowRig rig("[CONFIG]\r\nCOMPORT=TTYKORB0\r\nFILEFORMAT=2\r\nFILEDIR=/srv/pictures/\r\n");
+  EXPECT_EQ(rig.Main->cbPorts->currentText(), "ttyKORB0");
+  EXPECT_EQ(rig.Main->SaveDlg.FilterIndex(), 2);
+  EXPECT_EQ(rig.Main->SaveDlg.InitialDir(), "/srv/pictures");
+}
+
+TEST(MainSettings, DefaultsWithoutAFileAndNoFileMadeByReading) {
+  TWindowRig rig;
+  EXPECT_EQ(rig.Main->SaveDlg.FilterIndex(), 1);
+  QString exeFolder = QCoreApplication::applicationDirPath();
+  EXPECT_EQ(rig.Main->SaveDlg.InitialDir(), exeFolder);
+  EXPECT_FALSE(std::filesystem::exists(rig.SettingsFile));
+}
+
+TEST(MainSettings, TheCloseBoxWritesThemAndExitDoesNot) {
+  {
+    TWindowRig rig("[CONFIG]\r\nFILEFORMAT=2\r\n");
+    QTimer::singleShot(0, rig.Main->ButExit, &QPushButton::click);
+    QCoreApplication::exec();
+    rig.Main.reset();
+    EXPECT_EQ(ReadBytes(rig.SettingsFile), "[CONFIG]\r\nFILEFORMAT=2\r\n\r\n");
+  }
+  TWindowRig rig("[CONFIG]\r\nFILEFORMAT=2\r\n");
+  rig.Main->close();
+  EXPECT_EQ(ReadBytes(rig.SettingsFile), "[CONFIG]\r\nFILEFORMAT=2\r\nCOMPORT=ttyKORB0\r\n\r\n");
+}
+
+TEST(MainSettings, AStoredValueThatIsNoNumberReachesTheErrorHandler) {
+  std::vector<QString> shown;
+  TApplication::Instance()->SetErrorPresenter(
+      [&](const QString&, const QString& text) { shown.push_back(text); });
+  TWindowRig rig("[CONFIG]\r\nFILEFORMAT=2x\r\n");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "'2x' ist kein gültiger Integerwert.");
+  EXPECT_FALSE(rig.Main->ButSaveAs->isEnabled());
+  EXPECT_TRUE(rig.Main->isVisible());
+  TApplication::Instance()->SetErrorPresenter(nullptr);
+}
+
+struct TSaveRig : TWindowRig {
+  testing::TTempFolder Pictures;
+  explicit TSaveRig(const char* settings = nullptr) : TWindowRig(settings) {
+    Main->SaveDlg.SetInitialDir(QString::fromStdString(Pictures.Path().string()));
+    Main->ButGetScreen->click();
+  }
+};
+
+TEST(SaveAs, ProposesATimeStampedNameAndWritesTheChosenType) {
+  TSaveRig rig;
+  ASSERT_TRUE(rig.Main->ButSaveAs->isEnabled());
+  QString proposed;
+  testing::WhenDialogOpens([&](QFileDialog& dialog) {
+    proposed = testing::FileNameBox(dialog)->text();
+    testing::ChooseType(dialog, 2);
+    testing::Confirm(dialog);
+  });
+  rig.Main->ButSaveAs->click();
+  ASSERT_EQ(proposed.size(), QString("Korbenit_20240131_154502.bmp").size());
+  EXPECT_TRUE(proposed.startsWith("Korbenit_2"));
+  EXPECT_TRUE(proposed.endsWith(".bmp"));
+  QString saved = proposed.left(proposed.size() - 4) + ".jpg";
+  EXPECT_EQ(rig.Main->sBar->currentMessage(), "Saved as: " + saved);
+  std::string bytes = ReadBytes(rig.Pictures / saved.toStdString());
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8");
+  EXPECT_TRUE(rig.Main->ButSaveAs->isEnabled()) << "the same picture can be saved again";
+  rig.Main->close();
+  std::string settings = ReadBytes(rig.SettingsFile);
+  EXPECT_NE(settings.find("FILEFORMAT=2\r\n"), std::string::npos);
+  EXPECT_NE(settings.find("FILEDIR=" + rig.Pictures.Path().string() + "/\r\n"), std::string::npos);
+}
+
+TEST(SaveAs, TheTypeDecidesTheFormatNotTheName) {
+  TSaveRig rig;
+  testing::WhenDialogOpens([&](QFileDialog& dialog) {
+    testing::FileNameBox(dialog)->setText("screen.jpg");
+    testing::Confirm(dialog);
+  });
+  rig.Main->ButSaveAs->click();
+  EXPECT_EQ(rig.Main->sBar->currentMessage(), "Saved as: screen.jpg");
+  std::string bytes = ReadBytes(rig.Pictures / "screen.jpg");
+  ASSERT_EQ(bytes.size(), 307254u);
+  EXPECT_EQ(bytes.substr(0, 2), "BM");
+}
+
+TEST(SaveAs, AFailedSaveShowsItsMessageInTheStatusLine) {
+  TSaveRig rig;
+  std::string target = rig.Pictures / "missing/screen.bmp";
+  testing::WhenDialogOpens([&](QFileDialog& dialog) {
+    testing::FileNameBox(dialog)->setText(QString::fromStdString(target));
+    testing::Confirm(dialog);
+  });
+  rig.Main->ButSaveAs->click();
+  EXPECT_EQ(rig.Main->sBar->currentMessage().toStdString(),
+            "Datei " + target + " kann nicht erstellt werden");
+  EXPECT_TRUE(rig.Main->isVisible());
+}
+
+TEST(SaveAs, CancelStoresAnEmptyFolder) {
+  TSaveRig rig;
+  testing::WhenDialogOpens([](QFileDialog& dialog) { dialog.reject(); });
+  rig.Main->ButSaveAs->click();
+  EXPECT_TRUE(rig.Main->sBar->currentMessage().isEmpty());
+  rig.Main->close();
+  EXPECT_NE(ReadBytes(rig.SettingsFile).find("FILEDIR=\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korbenit
