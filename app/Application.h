@@ -39,7 +39,7 @@ void RunHandler(THandler&& handler) noexcept {
   try {
     handler();
   } catch (const std::exception& e) {
-    if (auto* app = TApplication::Instance()) app->ShowException(QString::fromLocal8Bit(e.what()));
+    if (auto* app = TApplication::Instance()) app->ShowException(QString::fromUtf8(e.what()));
   } catch (...) {
     if (auto* app = TApplication::Instance()) app->ShowException(QStringLiteral("Unknown error"));
   }

@@ -197,7 +197,7 @@ void TMain::ButSaveAsClick() {
     SavePicture(SaveDlg.FileName());
   } catch (const std::exception& e) {
     Beep();
-    sBar->showMessage(QString::fromLocal8Bit(e.what()));
+    sBar->showMessage(QString::fromUtf8(e.what()));
   }
 }
 
