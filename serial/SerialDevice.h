@@ -1,10 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace korbenit {
 
@@ -65,23 +63,20 @@ inline constexpr uint32_t RLSD = 0x80;
 // One open serial device of the platform. Every call answers 0 or the system's error
 // number; turning that into the port's numbered errors is the caller's business.
 // Reads and writes are synchronous and bounded by the stored timeouts, with the
-// meaning the device-control interface gives them.
+// meaning the device-control interface gives them. What the platform keeps per device
+// lives behind TPlatform, in the platform's own files.
 class TSerialDevice {
  public:
-  TSerialDevice() = default;
+  struct TPlatform;
+
+  TSerialDevice();
   TSerialDevice(const TSerialDevice&) = delete;
   TSerialDevice& operator=(const TSerialDevice&) = delete;
-  ~TSerialDevice() { Close(); }
-
-  // The file-system path a port name opens.
-  static std::string DevicePath(const std::string& portName);
-  // Where virtual ports (pseudo-terminals published by a simulator) are linked.
-  static std::string VirtualPortsFolder();
+  ~TSerialDevice();
 
   int Open(const std::string& portName);
   void Close() noexcept;
-  bool IsOpen() const { return FHandle >= 0; }
-  intptr_t Handle() const { return FHandle; }
+  bool IsOpen() const;
 
   int SetQueueSizes(int32_t inputSize, int32_t outputSize);
   int SetLineSettings(const TDeviceControlRecord& record);
@@ -98,36 +93,11 @@ class TSerialDevice {
   // receive-queue overflow 0x0001) of the errors counted since the last query.
   int TakeErrorWord(uint32_t& word);
 
-  // Line counters as the platform keeps them (modem changes, breaks, errors); a port
-  // without counters reads all zero.
-  struct TLineCounters {
-    uint32_t Cts = 0, Dsr = 0, Ring = 0, Dcd = 0;
-    uint32_t Frame = 0, Overrun = 0, Parity = 0, Break = 0, BufferOverrun = 0;
-    bool operator==(const TLineCounters&) const = default;
-  };
-  int ReadCounters(TLineCounters& counters) const;
-  // Bytes handed to the device and not yet sent.
-  int QueuedOutput(int32_t& count) const;
+  // For the same platform's event waiter.
+  TPlatform& Platform() { return *FPlatform; }
 
  private:
-  int32_t TakeBuffered(char* buffer, int32_t count);
-  void DropBuffered();
-  int FillBuffer();
-  int WaitReadable(int timeoutMs);
-  int ReadWithDeadline(char* buffer, int32_t count, int32_t& received);
-  int DrainOutput(int waitMs);
-
-  intptr_t FHandle = -1;
-  TDeviceTimeouts FTimeouts;
-  // Bytes already taken from the kernel but not yet handed out: reading in blocks keeps
-  // a byte-at-a-time caller from paying a system call per byte.
-  // Guarded, since the event thread may count it while the caller reads.
-  std::vector<char> FInput;
-  std::size_t FInputPos = 0;
-  std::mutex FInputMutex;
-  // What the buffer holds, readable without the lock.
-  std::atomic<int32_t> FBuffered{0};
-  TLineCounters FLastErrors;
+  std::unique_ptr<TPlatform> FPlatform;
 };
 
 }  // namespace korbenit

@@ -29,7 +29,6 @@ namespace serial_error {
 inline constexpr int OpenFailed = 1;
 inline constexpr int WriteFailed = 2;
 inline constexpr int ReadFailed = 3;
-inline constexpr int InvalidAsyncParameter = 4;
 inline constexpr int LineSettingsFailed = 7;
 inline constexpr int TimeoutsFailed = 8;
 inline constexpr int BufferSizesFailed = 9;

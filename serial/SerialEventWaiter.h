@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "SerialDevice.h"
@@ -9,9 +10,12 @@
 namespace korbenit {
 
 // Waits for the device events of a mask, or for a stop request from any thread. It
-// sleeps while nothing happens: an idle port costs no CPU, unread bytes or not.
+// sleeps while nothing happens: an idle port costs no CPU, unread bytes or not. Once a
+// stop is requested it touches the device no more, so the device may already be gone.
 class TSerialEventWaiter {
  public:
+  // Raises ESerialPort (code 1, with the system's error number) when the platform
+  // cannot set up the wait.
   TSerialEventWaiter(TSerialDevice& device, TSerialEvents mask, int32_t inputSize);
   TSerialEventWaiter(const TSerialEventWaiter&) = delete;
   TSerialEventWaiter& operator=(const TSerialEventWaiter&) = delete;
@@ -22,17 +26,8 @@ class TSerialEventWaiter {
   void Stop() noexcept;
 
  private:
-  TSerialEvents SignalEvents();
-  void CloseHandles() noexcept;
-
-  TSerialDevice& FDevice;
-  TSerialEvents FMask;
-  int32_t FRx80Level;
-  intptr_t FWaitHandle = -1;
-  intptr_t FStopHandle = -1;
-  bool FWatchingSignals = false;
-  uint32_t FLastModem = 0;
-  TSerialDevice::TLineCounters FLastCounters;
+  struct TPlatform;
+  std::unique_ptr<TPlatform> FPlatform;
 };
 
 }  // namespace korbenit

@@ -68,48 +68,55 @@ TCustomSerialPort::~TCustomSerialPort() {
   }
 }
 
-void TCustomSerialPort::Notify(const TNotifyEvent& handler) {
-  if (handler) handler(*this);
-}
-
 void TCustomSerialPort::Open() {
   if (Connected()) return;
-  Notify(OnBeforeOpen);
-  if (int error = AcquireHandle()) throw ESerialPort(serial_error::OpenFailed, error);
+  DoBeforeOpen();
+  AcquireHandle();
+  FConnected = true;
   try {
     CommitSettings();
+    StartEventThread();
   } catch (...) {
     ReleaseHandle();
+    FConnected = false;
     throw;
   }
-  if (!FEvents.Empty()) FThread = std::make_unique<TSerialThread>(*this);
-  Notify(OnAfterOpen);
+  DoAfterOpen();
   FireSignals(false);
 }
 
 void TCustomSerialPort::Close() {
   if (!Connected()) return;
   FireSignals(true);
-  Notify(OnBeforeClose);
+  DoBeforeClose();
   AbortTransfers();
-  FThread.reset();
+  StopEventThread();
   ReleaseHandle();
-  Notify(OnAfterClose);
+  FConnected = false;
+  DoAfterClose();
+}
+
+void TCustomSerialPort::StartEventThread() {
+  if (!FEvents.Empty()) FThread = std::make_unique<TSerialThread>(*this);
+}
+
+// Waiting for the event thread from inside its own handler would wait for ourselves;
+// such a thread is left to end on its own once the handler returns.
+void TCustomSerialPort::StopEventThread() {
+  if (FThread && FThread->DeliversOnThisThread())
+    TSerialThread::Abandon(std::move(FThread));
+  FThread.reset();
+  TSerialThread::JoinAbandoned(false);
 }
 
 // Each signal's state is read afresh, or reported off while closing.
 void TCustomSerialPort::FireSignals(bool forceOff) {
-  const std::pair<const TSignalEvent*, uint32_t> signals[] = {
-      {&OnCTSChange, modem_bits::CTS},
-      {&OnDSRChange, modem_bits::DSR},
-      {&OnRLSDChange, modem_bits::RLSD}};
-  for (const auto& [handler, bit] : signals) {
-    if (!forceOff) {
-      FireSignal(*handler, bit);
-    } else if (*handler) {
-      (*handler)(*this, false);
-    }
-  }
+  using TRaiser = void (TCustomSerialPort::*)(bool);
+  const std::pair<TRaiser, uint32_t> signals[] = {
+      {&TCustomSerialPort::DoCTSChange, modem_bits::CTS},
+      {&TCustomSerialPort::DoDSRChange, modem_bits::DSR},
+      {&TCustomSerialPort::DoRLSDChange, modem_bits::RLSD}};
+  for (const auto& [raise, bit] : signals) (this->*raise)(!forceOff && (LineSignals() & bit));
 }
 
 void TCustomSerialPort::SetConnected(bool connected) {
@@ -154,7 +161,9 @@ void TCustomSerialPort::SetSyncMethod(TSyncMethod method) {
   FSyncMethod = method;
 }
 
-int TCustomSerialPort::AcquireHandle() { return FDevice.Open(FPort); }
+void TCustomSerialPort::AcquireHandle() {
+  if (int error = FDevice.Open(FPort)) throw ESerialPort(serial_error::OpenFailed, error);
+}
 
 void TCustomSerialPort::ReleaseHandle() noexcept { FDevice.Close(); }
 
@@ -242,26 +251,21 @@ void TCustomSerialPort::DispatchEvent(TSerialEvent event) {
   using E = TSerialEvent;
   switch (event) {
     case E::evError:
-      if (auto errors = TakeLineErrors(); errors.any() && OnError) OnError(*this, errors);
+      if (auto errors = TakeLineErrors(); errors.any()) DoError(errors);
       break;
     case E::evRxChar:
       // Only counted: the bytes stay queued for ReadText.
-      if (int32_t count = PendingInput(); count > 0 && OnRxChar) OnRxChar(*this, count);
+      if (int32_t count = PendingInput(); count > 0) DoRxChar(count);
       break;
-    case E::evTxEmpty: Notify(OnTxEmpty); break;
-    case E::evBreak: Notify(OnBreak); break;
-    case E::evRing: Notify(OnRing); break;
-    case E::evCTS: FireSignal(OnCTSChange, modem_bits::CTS); break;
-    case E::evDSR: FireSignal(OnDSRChange, modem_bits::DSR); break;
-    case E::evRxFlag: Notify(OnRxFlag); break;
-    case E::evRLSD: FireSignal(OnRLSDChange, modem_bits::RLSD); break;
-    case E::evRx80Full: Notify(OnRx80Full); break;
+    case E::evTxEmpty: DoTxEmpty(); break;
+    case E::evBreak: DoBreak(); break;
+    case E::evRing: DoRing(); break;
+    case E::evCTS: DoCTSChange(LineSignals() & modem_bits::CTS); break;
+    case E::evDSR: DoDSRChange(LineSignals() & modem_bits::DSR); break;
+    case E::evRxFlag: DoRxFlag(); break;
+    case E::evRLSD: DoRLSDChange(LineSignals() & modem_bits::RLSD); break;
+    case E::evRx80Full: DoRx80Full(); break;
   }
-}
-
-void TCustomSerialPort::FireSignal(const TSignalEvent& handler, uint32_t bit) {
-  bool on = (LineSignals() & bit) != 0;
-  if (handler) handler(*this, on);
 }
 
 uint32_t TCustomSerialPort::LineSignals() {

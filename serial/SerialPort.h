@@ -50,7 +50,7 @@ class TCustomSerialPort : public TSerialPortInterface {
   int32_t CustomBaudRate() const override { return FCustomBaudRate; }
   void SetCustomBaudRate(int32_t rate) override;
   TSerialTimeouts& Timeouts() override { return FTimeouts; }
-  bool Connected() const override { return FDevice.IsOpen(); }
+  bool Connected() const override { return FConnected; }
   void SetConnected(bool connected);
 
   TDataBits DataBits() const { return FDataBits; }
@@ -98,26 +98,49 @@ class TCustomSerialPort : public TSerialPortInterface {
   bool EventThreadRunning() const;
 
  protected:
-  virtual int AcquireHandle();
+  // Opens the device named by Port; raises ESerialPort code 1 when it cannot.
+  virtual void AcquireHandle();
   virtual void ReleaseHandle() noexcept;
   virtual void CommitSettings();
   virtual void CommitBufferSizes();
   virtual void CommitLineSettings();
   virtual void CommitTimeouts();
 
+  // One raiser per event property: each calls a copy of its handler, so a handler may
+  // assign its own property.
+  virtual void DoBeforeOpen() { Raise(OnBeforeOpen); }
+  virtual void DoAfterOpen() { Raise(OnAfterOpen); }
+  virtual void DoBeforeClose() { Raise(OnBeforeClose); }
+  virtual void DoAfterClose() { Raise(OnAfterClose); }
+  virtual void DoCTSChange(bool onOff) { Raise(OnCTSChange, onOff); }
+  virtual void DoDSRChange(bool onOff) { Raise(OnDSRChange, onOff); }
+  virtual void DoRLSDChange(bool onOff) { Raise(OnRLSDChange, onOff); }
+  virtual void DoRxChar(int32_t count) { Raise(OnRxChar, count); }
+  virtual void DoTxEmpty() { Raise(OnTxEmpty); }
+  virtual void DoBreak() { Raise(OnBreak); }
+  virtual void DoRing() { Raise(OnRing); }
+  virtual void DoRxFlag() { Raise(OnRxFlag); }
+  virtual void DoError(TLineErrors errors) { Raise(OnError, errors); }
+  virtual void DoRx80Full() { Raise(OnRx80Full); }
+
   TSerialDevice& Device() { return FDevice; }
 
  private:
   friend class TSerialThread;
 
+  template <typename THandler, typename... TArgs>
+  void Raise(const THandler& handler, TArgs... args) {
+    if (THandler call = handler) call(*this, args...);
+  }
   bool CanCommit() const { return Connected() && !FLoading; }
+  void StartEventThread();
+  void StopEventThread();
   void FireSignals(bool forceOff);
-  void FireSignal(const TSignalEvent& handler, uint32_t bit);
-  void Notify(const TNotifyEvent& handler);
   template <typename T>
   void SetLineSetting(T& field, const T& value);
 
   TSerialDevice FDevice;
+  bool FConnected = false;
   std::string FPort = "COM1";
   TBaudRate FBaudRate = TBaudRate::br9600;
   int32_t FCustomBaudRate = 9600;

@@ -96,8 +96,6 @@ class TSerialParity : public TSerialSettings<TSerialParityValues> {
   void SetCheck(bool v) { SetField(FValues.Check, v); }
   void SetReplace(bool v) { SetField(FValues.Replace, v); }
   void SetReplaceChar(char v) { SetField(FValues.ReplaceChar, v); }
-
-
 };
 
 struct TSerialFlowControlValues {
@@ -138,8 +136,6 @@ class TSerialFlowControl : public TSerialSettings<TSerialFlowControlValues> {
   void SetTxContinueOnXoff(bool v) { SetField(FValues.TxContinueOnXoff, v); }
   void SetXonChar(char v) { SetField(FValues.XonChar, v); }
   void SetXoffChar(char v) { SetField(FValues.XoffChar, v); }
-
-
 };
 
 struct TSerialBufferValues {
@@ -156,13 +152,18 @@ class TSerialBuffer : public TSerialSettings<TSerialBufferValues> {
   int32_t OutputSize() const { return FValues.OutputSize; }
   void SetInputSize(int32_t v) { SetSize(FValues.InputSize, v); }
   void SetOutputSize(int32_t v) { SetSize(FValues.OutputSize, v); }
+  void Assign(const TSerialBufferValues& values) {
+    TSerialSettings::Assign({Even(values.InputSize), Even(values.OutputSize)});
+  }
+  void Assign(const TSerialBuffer& other) { Assign(other.Values()); }
 
  private:
   // Queue sizes stay even: a positive odd request loses one. The rounding comes after
   // the comparison, so 1025 over a stored 1024 still commits.
+  static int32_t Even(int32_t value) { return (value > 0 && value % 2 != 0) ? value - 1 : value; }
   void SetSize(int32_t& field, int32_t value) {
     if (field == value) return;
-    field = (value > 0 && value % 2 != 0) ? value - 1 : value;
+    field = Even(value);
     Changed();
   }
 };

@@ -1,18 +1,68 @@
 #include "SerialThread.h"
 
+#include <mutex>
+#include <system_error>
+#include <vector>
+
 #include "SerialPort.h"
 #include "Synchronizer.h"
 
 namespace korbenit {
+namespace {
+
+// Threads whose port closed from inside one of their handlers, waiting to be joined.
+class TAbandonedThreads {
+ public:
+  static TAbandonedThreads& Instance() {
+    // The synchroniser is made first so that it outlives the threads joined here.
+    TSynchronizer::Main();
+    static TAbandonedThreads instance;
+    return instance;
+  }
+  ~TAbandonedThreads() { Join(true); }
+
+  void Add(std::unique_ptr<TSerialThread> thread) {
+    std::lock_guard lock(FMutex);
+    FThreads.push_back(std::move(thread));
+  }
+  // Joins the threads that have ended (all of them, waiting, when all is set).
+  void Join(bool all) {
+    std::vector<std::unique_ptr<TSerialThread>> done;
+    {
+      std::lock_guard lock(FMutex);
+      for (auto& thread : FThreads)
+        if (all || thread->Ended()) done.push_back(std::move(thread));
+      std::erase(FThreads, nullptr);
+    }
+  }
+
+ private:
+  std::mutex FMutex;
+  std::vector<std::unique_ptr<TSerialThread>> FThreads;
+};
+
+// A thread that cannot be started fails the open like a device that cannot be opened.
+std::thread StartThread(TSerialThread* owner, void (TSerialThread::*run)() noexcept) {
+  try {
+    return std::thread(run, owner);
+  } catch (const std::system_error& e) {
+    throw ESerialPort(serial_error::OpenFailed, e.code().value());
+  }
+}
+
+}  // namespace
 
 TSerialThread::TSerialThread(TCustomSerialPort& port)
     : FPort(port),
+      FMethod(port.SyncMethod()),
       FWaiter(port.Device(), port.Events(), port.Buffer().InputSize()),
-      FThread([this] { Execute(); }) {}
+      FThread(StartThread(this, &TSerialThread::Execute)) {
+  JoinAbandoned(false);
+}
 
 TSerialThread::~TSerialThread() {
   StopWatching();
-  TSynchronizer::Main().ServeUntil([this] { return FEnded.load(); });
+  if (!FAbandoned) TSynchronizer::Main().ServeUntil([this] { return FEnded.load(); });
   FThread.join();
 }
 
@@ -21,38 +71,66 @@ void TSerialThread::StopWatching() noexcept {
   std::this_thread::yield();
 }
 
+bool TSerialThread::DeliversOnThisThread() const {
+  return FDeliveringOn.load() == std::this_thread::get_id();
+}
+
+void TSerialThread::Abandon(std::unique_ptr<TSerialThread> thread) {
+  thread->FAbandoned = true;
+  thread->StopWatching();
+  TAbandonedThreads::Instance().Add(std::move(thread));
+}
+
+void TSerialThread::JoinAbandoned(bool all) { TAbandonedThreads::Instance().Join(all); }
+
+// A failed delivery ends the watch silently and leaves the unread input alone; a stop
+// or a failed wait clears both queues on the way out, unless the port is gone.
 void TSerialThread::Execute() noexcept {
+  bool deliveryFailed = false;
   try {
     while (auto events = FWaiter.Wait()) Deliver(*events);
   } catch (...) {
-    // A failed delivery ends the watch silently; the port itself stays usable.
+    deliveryFailed = true;
   }
-  FPort.Device().Purge(purge_flags::TxClear | purge_flags::RxClear);
+  if (!deliveryFailed && !FAbandoned)
+    FPort.Device().Purge(purge_flags::TxClear | purge_flags::RxClear);
   FEnded = true;
   TSynchronizer::Main().Wake();
 }
 
 void TSerialThread::Deliver(TSerialEvents events) {
   auto& sync = TSynchronizer::Main();
-  switch (FPort.SyncMethod()) {
+  switch (FMethod) {
     case TSyncMethod::smThreadSync:
-      sync.Call([&] { FPort.DispatchEvents(events); });
+      sync.Call([&] { RunHandlers(events); });
       break;
     case TSyncMethod::smNone:
-      FPort.DispatchEvents(events);
+      RunHandlers(events);
       break;
     case TSyncMethod::smWindowSync:
-      // One message per event; a failing handler is shown, and the watch goes on.
+      // One message per event. The sender is released before the handler runs, a
+      // failing handler is shown, and the watch goes on.
       for (TSerialEvent event : HandlerOrder)
         if (events.Contains(event))
-          sync.Call([&] {
-            try {
-              if (FPort.Connected()) FPort.DispatchEvent(event);
-            } catch (...) {
-              sync.ReportException(std::current_exception());
-            }
+          sync.Send([this, event] {
+            if (!FAbandoned && FPort.Connected()) FPort.DispatchEvent(event);
           });
       break;
+  }
+}
+
+void TSerialThread::RunHandlers(TSerialEvents events) {
+  struct TDelivering {
+    std::atomic<std::thread::id>& On;
+    explicit TDelivering(std::atomic<std::thread::id>& on) : On(on) {
+      On = std::this_thread::get_id();
+    }
+    ~TDelivering() { On = std::thread::id(); }
+  } delivering(FDeliveringOn);
+  for (TSerialEvent event : HandlerOrder) {
+    // A handler may have closed the port, or even destroyed it.
+    if (FAbandoned) return;
+    if (events.Contains(event)) FPort.DispatchEvent(event);
   }
 }
 

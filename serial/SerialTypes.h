@@ -95,10 +95,6 @@ constexpr uint32_t LineErrorBit(TLineError error) {
 
 using TLineErrors = std::bitset<8>;
 
-inline bool Has(const TLineErrors& errors, TLineError error) {
-  return errors.test(static_cast<std::size_t>(error));
-}
-
 // The line speed a named rate stands for; brCustom has none of its own.
 int32_t BaudRateValue(TBaudRate rate, int32_t customBaudRate);
 

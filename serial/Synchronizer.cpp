@@ -8,7 +8,19 @@ TSynchronizer& TSynchronizer::Main() {
 }
 
 void TSynchronizer::Call(const TCall& call) {
-  TPendingCall pending{&call, false, nullptr};
+  TPendingCall pending;
+  pending.Call = &call;
+  QueueAndWait(pending);
+  if (pending.Error) std::rethrow_exception(pending.Error);
+}
+
+void TSynchronizer::Send(TCall call) {
+  TPendingCall pending;
+  pending.Owned = std::move(call);
+  QueueAndWait(pending);
+}
+
+void TSynchronizer::QueueAndWait(TPendingCall& pending) {
   std::function<void()> wake;
   {
     std::lock_guard lock(FMutex);
@@ -19,7 +31,6 @@ void TSynchronizer::Call(const TCall& call) {
   if (wake) wake();
   std::unique_lock lock(FMutex);
   FChanged.wait(lock, [&] { return pending.Done; });
-  if (pending.Error) std::rethrow_exception(pending.Error);
 }
 
 void TSynchronizer::Serve() {
@@ -27,16 +38,34 @@ void TSynchronizer::Serve() {
   while (!FQueue.empty()) {
     TPendingCall* pending = FQueue.front();
     FQueue.pop_front();
+    Run(lock, *pending);
+  }
+}
+
+// Called and returns with the lock held; the call itself runs without it.
+void TSynchronizer::Run(std::unique_lock<std::mutex>& lock, TPendingCall& pending) {
+  if (!pending.Call) {
+    TCall call = std::move(pending.Owned);
+    pending.Done = true;
+    FChanged.notify_all();
     lock.unlock();
     try {
-      (*pending->Call)();
+      call();
     } catch (...) {
-      pending->Error = std::current_exception();
+      ReportException(std::current_exception());
     }
     lock.lock();
-    pending->Done = true;
-    FChanged.notify_all();
+    return;
   }
+  lock.unlock();
+  try {
+    (*pending.Call)();
+  } catch (...) {
+    pending.Error = std::current_exception();
+  }
+  lock.lock();
+  pending.Done = true;
+  FChanged.notify_all();
 }
 
 void TSynchronizer::ServeUntil(const std::function<bool()>& done) {

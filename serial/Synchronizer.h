@@ -21,6 +21,9 @@ class TSynchronizer {
 
   // Worker side: runs call on the serving thread and waits; rethrows what call threw.
   void Call(const TCall& call);
+  // Worker side: waits only until the serving thread has taken call, which then runs
+  // on its own; what it throws goes to the exception reporter.
+  void Send(TCall call);
   // Serving side: runs every call queued so far.
   void Serve();
   // Serving side: serves calls until done() holds; Wake() makes it look again.
@@ -35,10 +38,14 @@ class TSynchronizer {
 
  private:
   struct TPendingCall {
-    const TCall* Call;
+    const TCall* Call = nullptr;
+    TCall Owned;  // a sent call, run after its sender is released
     bool Done = false;
     std::exception_ptr Error;
   };
+
+  void QueueAndWait(TPendingCall& pending);
+  void Run(std::unique_lock<std::mutex>& lock, TPendingCall& pending);
 
   std::mutex FMutex;
   std::condition_variable FChanged;

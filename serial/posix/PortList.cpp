@@ -12,8 +12,8 @@
 #include <memory>
 #include <set>
 
-#include "../SerialDevice.h"
 #include "../SerialError.h"
+#include "VirtualPorts.h"
 
 namespace korbenit {
 namespace {
@@ -57,17 +57,14 @@ void AddDevicePorts(const std::string& folder, std::set<std::string>& ports) {
   }
 }
 
-// Virtual ports are an extra: a missing or unreadable folder just offers none, and a link
-// whose terminal is gone (its simulator has ended) is not offered.
+// Virtual ports are an extra: a missing, unreadable or untrusted folder just offers none,
+// and a link whose publisher or terminal is gone is not offered.
 void AddVirtualPorts(const std::string& folder, std::set<std::string>& ports) {
+  if (!IsTrustedFolder(folder)) return;
   TFolder dir = OpenFolder(folder);
   if (!dir) return;
-  while (dirent* entry = ::readdir(dir.get())) {
-    std::string path = folder + "/" + entry->d_name;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && Exists(path, true))
-      ports.insert(entry->d_name);
-  }
+  while (dirent* entry = ::readdir(dir.get()))
+    if (IsLiveLink(folder, entry->d_name)) ports.insert(entry->d_name);
 }
 
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
@@ -82,7 +79,7 @@ void ListSerialPorts(TStringList& target, const TPortListSources& sources) {
   std::set<std::string> ports;
   AddDevicePorts(sources.DeviceClassFolder.empty() ? "/sys/class/tty" : sources.DeviceClassFolder,
                  ports);
-  AddVirtualPorts(sources.VirtualPortsFolder.empty() ? TSerialDevice::VirtualPortsFolder()
+  AddVirtualPorts(sources.VirtualPortsFolder.empty() ? VirtualPortsFolder()
                                                      : sources.VirtualPortsFolder,
                   ports);
   TStringList names(ports.begin(), ports.end());

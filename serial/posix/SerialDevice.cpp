@@ -1,7 +1,8 @@
 // Serial devices on a POSIX tty: exclusive open, termios2 line settings with any integer
 // speed, and the device-control timeout rules emulated with poll() on a non-blocking
 // descriptor.
-#include "../SerialDevice.h"
+#include "PosixDevice.h"
+#include "VirtualPorts.h"
 
 #include <asm/termbits.h>
 #include <linux/serial.h>
@@ -14,8 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 namespace korbenit {
@@ -26,8 +25,6 @@ constexpr uint32_t AllBits = 0xFFFFFFFFu;
 constexpr std::size_t ReadBlock = 4096;
 // The kernel's "no such ioctl" answer that some drivers let through to user space.
 constexpr int ENOIOCTLCMD_ERRNO = 515;
-
-int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
 int RetryIoctl(int fd, unsigned long request, void* arg) {
   int result;
@@ -116,49 +113,51 @@ bool IsFirstByteRead(const TDeviceTimeouts& t) {
 
 }  // namespace
 
-std::string TSerialDevice::VirtualPortsFolder() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-    return std::string(runtime) + "/korbenit-ports";
-  return "/tmp/korbenit-ports-" + std::to_string(::getuid());
-}
+TSerialDevice::TSerialDevice() : FPlatform(std::make_unique<TPlatform>()) {}
 
-std::string TSerialDevice::DevicePath(const std::string& portName) {
-  if (portName.find('/') != std::string::npos) return portName;
-  std::error_code ignored;
-  std::string link = VirtualPortsFolder() + "/" + portName;
-  if (!portName.empty() && std::filesystem::is_symlink(link, ignored)) return link;
-  return "/dev/" + portName;
-}
+TSerialDevice::~TSerialDevice() { Close(); }
 
+bool TSerialDevice::IsOpen() const { return FPlatform->Fd >= 0; }
+
+// The lock comes first and the exclusive mark last, so that a refused open leaves the
+// terminal as it found it. A terminal that another program has marked exclusive is busy
+// for us too, even where our privileges would let the open through.
 int TSerialDevice::Open(const std::string& portName) {
   Close();
   int fd = ::open(DevicePath(portName).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  int error = RetryIoctl(fd, TIOCEXCL, nullptr);
-  if (error == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
+  int error = 0;
+  int exclusive = 0;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
+  if (error == 0 && RetryIoctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) error = EBUSY;
+  if (error == 0) error = RetryIoctl(fd, TIOCEXCL, nullptr);
   if (error != 0) {
     ::close(fd);
     return error;
   }
-  FHandle = fd;
-  DropBuffered();
-  ReadCounters(FLastErrors);
+  auto& p = *FPlatform;
+  p.Fd = fd;
+  p.DropBuffered();
+  std::optional<TLineCounters> counters;
+  p.ReadCounters(counters);
+  p.LastErrors = counters.value_or(TLineCounters{});
   return 0;
 }
 
 void TSerialDevice::Close() noexcept {
-  if (FHandle < 0) return;
-  RetryIoctl(Fd(FHandle), TIOCNXCL, nullptr);
-  ::close(Fd(FHandle));
-  FHandle = -1;
-  DropBuffered();
+  auto& p = *FPlatform;
+  if (p.Fd < 0) return;
+  RetryIoctl(p.Fd, TIOCNXCL, nullptr);
+  ::close(p.Fd);
+  p.Fd = -1;
+  p.DropBuffered();
 }
 
-void TSerialDevice::DropBuffered() {
-  std::lock_guard lock(FInputMutex);
-  FInput.clear();
-  FInputPos = 0;
-  FBuffered = 0;
+void TSerialDevice::TPlatform::DropBuffered() {
+  std::lock_guard lock(InputMutex);
+  Input.clear();
+  InputPos = 0;
+  Buffered = 0;
 }
 
 int TSerialDevice::SetQueueSizes(int32_t, int32_t) {
@@ -168,51 +167,52 @@ int TSerialDevice::SetQueueSizes(int32_t, int32_t) {
 
 int TSerialDevice::SetLineSettings(const TDeviceControlRecord& record) {
   if (!IsOpen()) return EBADF;
+  int fd = FPlatform->Fd;
   termios2 tio{};
-  if (int error = RetryIoctl(Fd(FHandle), TCGETS2, &tio)) return error;
+  if (int error = RetryIoctl(fd, TCGETS2, &tio)) return error;
   ApplyRawMode(tio, record);
-  if (int error = RetryIoctl(Fd(FHandle), TCSETS2, &tio)) return error;
-  return ApplyModemLines(Fd(FHandle), record);
+  if (int error = RetryIoctl(fd, TCSETS2, &tio)) return error;
+  return ApplyModemLines(fd, record);
 }
 
 int TSerialDevice::SetTimeouts(const TDeviceTimeouts& timeouts) {
   if (!IsOpen()) return EBADF;
-  FTimeouts = timeouts;
+  FPlatform->Timeouts = timeouts;
   return 0;
 }
 
-int32_t TSerialDevice::TakeBuffered(char* buffer, int32_t count) {
-  std::lock_guard lock(FInputMutex);
-  auto available = static_cast<int32_t>(FInput.size() - FInputPos);
+int32_t TSerialDevice::TPlatform::TakeBuffered(char* buffer, int32_t count) {
+  std::lock_guard lock(InputMutex);
+  auto available = static_cast<int32_t>(Input.size() - InputPos);
   int32_t taken = std::min(available, count);
-  std::copy_n(FInput.data() + FInputPos, taken, buffer);
-  FInputPos += static_cast<std::size_t>(taken);
-  if (FInputPos == FInput.size()) {
-    FInput.clear();
-    FInputPos = 0;
+  std::copy_n(Input.data() + InputPos, taken, buffer);
+  InputPos += static_cast<std::size_t>(taken);
+  if (InputPos == Input.size()) {
+    Input.clear();
+    InputPos = 0;
   }
-  FBuffered.store(static_cast<int32_t>(FInput.size() - FInputPos), std::memory_order_relaxed);
+  Buffered.store(static_cast<int32_t>(Input.size() - InputPos), std::memory_order_relaxed);
   return taken;
 }
 
 // Moves what the kernel holds into our buffer without waiting. A hung-up line reads
 // end-of-file or EIO at once: that is a failure, not an empty queue.
-int TSerialDevice::FillBuffer() {
+int TSerialDevice::TPlatform::FillBuffer() {
   char block[ReadBlock];
   ssize_t got;
   do {
-    got = ::read(Fd(FHandle), block, sizeof block);
+    got = ::read(Fd, block, sizeof block);
   } while (got < 0 && errno == EINTR);
   if (got < 0) return errno == EAGAIN ? 0 : errno;
   if (got == 0) return EIO;
-  std::lock_guard lock(FInputMutex);
-  FInput.insert(FInput.end(), block, block + got);
-  FBuffered.store(static_cast<int32_t>(FInput.size() - FInputPos), std::memory_order_relaxed);
+  std::lock_guard lock(InputMutex);
+  Input.insert(Input.end(), block, block + got);
+  Buffered.store(static_cast<int32_t>(Input.size() - InputPos), std::memory_order_relaxed);
   return 0;
 }
 
-int TSerialDevice::WaitReadable(int timeoutMs) {
-  int error = PollFor(Fd(FHandle), POLLIN, timeoutMs);
+int TSerialDevice::TPlatform::WaitReadable(int timeoutMs) {
+  int error = PollFor(Fd, POLLIN, timeoutMs);
   return error == 0 ? FillBuffer() : error;
 }
 
@@ -220,31 +220,30 @@ int TSerialDevice::Read(char* buffer, int32_t count, int32_t& received) {
   received = 0;
   if (!IsOpen()) return EBADF;
   if (count <= 0) return 0;
-  received = TakeBuffered(buffer, count);
+  auto& p = *FPlatform;
+  received = p.TakeBuffered(buffer, count);
   if (received == count) return 0;
-  if (int error = FillBuffer()) return error;
-  received += TakeBuffered(buffer + received, count - received);
-  if (received == count || IsImmediateRead(FTimeouts)) return 0;
-  if (IsFirstByteRead(FTimeouts)) {
-    if (received > 0) return 0;
-    int error = WaitReadable(static_cast<int>(std::min<uint32_t>(FTimeouts.ReadTotalConstant,
+  if (int error = p.FillBuffer()) return error;
+  received += p.TakeBuffered(buffer + received, count - received);
+  if (received == count || IsImmediateRead(p.Timeouts)) return 0;
+  if (!IsFirstByteRead(p.Timeouts)) return p.ReadWithDeadline(buffer, count, received);
+  if (received > 0) return 0;
+  int error = p.WaitReadable(static_cast<int>(std::min<uint32_t>(p.Timeouts.ReadTotalConstant,
                                                                  0x7FFFFFFF)));
-    if (error == ETIMEDOUT) return 0;
-    if (error != 0) return error;
-    received += TakeBuffered(buffer, count);
-    return 0;
-  }
-  return ReadWithDeadline(buffer, count, received);
+  if (error == ETIMEDOUT) return 0;
+  if (error != 0) return error;
+  received += p.TakeBuffered(buffer, count);
+  return 0;
 }
 
 // The general rule: a total limit of multiplier x count + constant (none when both are
 // 0) and, once a byte has come, an interval limit between bytes (none when 0).
-int TSerialDevice::ReadWithDeadline(char* buffer, int32_t count, int32_t& received) {
-  uint64_t total = uint64_t{FTimeouts.ReadTotalMultiplier} * static_cast<uint64_t>(count) +
-                   FTimeouts.ReadTotalConstant;
+int TSerialDevice::TPlatform::ReadWithDeadline(char* buffer, int32_t count, int32_t& received) {
+  uint64_t total = uint64_t{Timeouts.ReadTotalMultiplier} * static_cast<uint64_t>(count) +
+                   Timeouts.ReadTotalConstant;
   bool hasTotal = total != 0;
   auto deadline = Clock::now() + std::chrono::milliseconds(std::min<uint64_t>(total, INT32_MAX));
-  uint32_t interval = FTimeouts.ReadInterval;
+  uint32_t interval = Timeouts.ReadInterval;
   while (received < count) {
     int waitMs = hasTotal ? MillisecondsUntil(deadline) : -1;
     if (received > 0 && interval != 0 && interval != AllBits)
@@ -261,27 +260,28 @@ int TSerialDevice::ReadWithDeadline(char* buffer, int32_t count, int32_t& receiv
 int TSerialDevice::Write(const char* data, int32_t count, int32_t& written) {
   written = 0;
   if (!IsOpen()) return EBADF;
-  uint64_t total = uint64_t{FTimeouts.WriteTotalMultiplier} * static_cast<uint64_t>(count) +
-                   FTimeouts.WriteTotalConstant;
+  auto& p = *FPlatform;
+  uint64_t total = uint64_t{p.Timeouts.WriteTotalMultiplier} * static_cast<uint64_t>(count) +
+                   p.Timeouts.WriteTotalConstant;
   auto deadline = Clock::now() + std::chrono::milliseconds(std::min<uint64_t>(total, INT32_MAX));
   while (written < count) {
-    ssize_t put = ::write(Fd(FHandle), data + written, static_cast<std::size_t>(count - written));
+    ssize_t put = ::write(p.Fd, data + written, static_cast<std::size_t>(count - written));
     if (put > 0) {
       written += static_cast<int32_t>(put);
       continue;
     }
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && errno != EAGAIN) return errno;
-    int error = PollFor(Fd(FHandle), POLLOUT, total == 0 ? -1 : MillisecondsUntil(deadline));
+    int error = PollFor(p.Fd, POLLOUT, total == 0 ? -1 : MillisecondsUntil(deadline));
     if (error == ETIMEDOUT) return 0;
     if (error != 0) return error;
   }
-  return DrainOutput(total == 0 ? -1 : MillisecondsUntil(deadline));
+  return p.DrainOutput(total == 0 ? -1 : MillisecondsUntil(deadline));
 }
 
 // A write is complete when its bytes have left our side of the line, or when its time
 // limit has passed. The wait sleeps between looks; a pseudo-terminal is drained at once.
-int TSerialDevice::DrainOutput(int waitMs) {
+int TSerialDevice::TPlatform::DrainOutput(int waitMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
   for (;;) {
     int32_t queued = 0;
@@ -291,86 +291,97 @@ int TSerialDevice::DrainOutput(int waitMs) {
   }
 }
 
-int TSerialDevice::QueuedOutput(int32_t& count) const {
+int TSerialDevice::TPlatform::QueuedOutput(int32_t& count) const {
   count = 0;
-  if (!IsOpen()) return EBADF;
+  if (Fd < 0) return EBADF;
   int queued = 0;
-  if (int error = RetryIoctl(Fd(FHandle), TIOCOUTQ, &queued)) return error;
+  if (int error = RetryIoctl(Fd, TIOCOUTQ, &queued)) return error;
   count = queued;
   return 0;
 }
 
-int TSerialDevice::ReadCounters(TLineCounters& counters) const {
-  counters = {};
-  if (!IsOpen()) return EBADF;
+int TSerialDevice::TPlatform::ReadCounters(std::optional<TLineCounters>& counters) const {
+  counters.reset();
+  if (Fd < 0) return EBADF;
   serial_icounter_struct icount{};
-  int error = RetryIoctl(Fd(FHandle), TIOCGICOUNT, &icount);
-  // Ports without counters (pseudo-terminals among them) count nothing.
+  int error = RetryIoctl(Fd, TIOCGICOUNT, &icount);
   if (error == ENOTTY || error == EINVAL || error == ENOIOCTLCMD_ERRNO) return 0;
   if (error != 0) return error;
-  counters = {static_cast<uint32_t>(icount.cts),     static_cast<uint32_t>(icount.dsr),
-              static_cast<uint32_t>(icount.rng),     static_cast<uint32_t>(icount.dcd),
-              static_cast<uint32_t>(icount.frame),   static_cast<uint32_t>(icount.overrun),
-              static_cast<uint32_t>(icount.parity),  static_cast<uint32_t>(icount.brk),
-              static_cast<uint32_t>(icount.buf_overrun)};
+  counters = TLineCounters{
+      static_cast<uint32_t>(icount.cts),    static_cast<uint32_t>(icount.dsr),
+      static_cast<uint32_t>(icount.rng),    static_cast<uint32_t>(icount.dcd),
+      static_cast<uint32_t>(icount.frame),  static_cast<uint32_t>(icount.overrun),
+      static_cast<uint32_t>(icount.parity), static_cast<uint32_t>(icount.brk),
+      static_cast<uint32_t>(icount.buf_overrun)};
+  return 0;
+}
+
+int TSerialDevice::TPlatform::ReadModemLines(std::optional<int>& lines) const {
+  lines.reset();
+  if (Fd < 0) return EBADF;
+  int bits = 0;
+  int error = RetryIoctl(Fd, TIOCMGET, &bits);
+  if (error == ENOTTY || error == EINVAL || error == ENOIOCTLCMD_ERRNO) return 0;
+  if (error != 0) return error;
+  lines = bits;
   return 0;
 }
 
 int TSerialDevice::TakeErrorWord(uint32_t& word) {
   word = 0;
-  TLineCounters now;
-  if (int error = ReadCounters(now)) return error;
-  if (now.Frame != FLastErrors.Frame) word |= 0x0008;
-  if (now.Parity != FLastErrors.Parity) word |= 0x0004;
-  if (now.Overrun != FLastErrors.Overrun) word |= 0x0002;
-  if (now.Break != FLastErrors.Break) word |= 0x0010;
-  if (now.BufferOverrun != FLastErrors.BufferOverrun) word |= 0x0001;
-  FLastErrors = now;
+  auto& p = *FPlatform;
+  std::optional<TLineCounters> counters;
+  if (int error = p.ReadCounters(counters)) return error;
+  // Absent counters count no errors.
+  TLineCounters now = counters.value_or(TLineCounters{});
+  const TLineCounters& last = p.LastErrors;
+  if (now.Frame != last.Frame) word |= 0x0008;
+  if (now.Parity != last.Parity) word |= 0x0004;
+  if (now.Overrun != last.Overrun) word |= 0x0002;
+  if (now.Break != last.Break) word |= 0x0010;
+  if (now.BufferOverrun != last.BufferOverrun) word |= 0x0001;
+  p.LastErrors = now;
   return 0;
 }
 
-// Flushing a kernel queue is slow even when it is empty (it waits on the terminal's
-// buffer work), so a queue that is known to be empty is left alone.
+// Always flushed, even when the queue reads empty: bytes still on their way through
+// the kernel are not counted yet, and the flush drops them too.
 int TSerialDevice::Purge(unsigned flags) {
   if (!IsOpen()) return EBADF;
   bool input = flags & (purge_flags::RxClear | purge_flags::RxAbort);
   bool output = flags & (purge_flags::TxClear | purge_flags::TxAbort);
-  if (input) DropBuffered();
-  int queued = 0;
-  if (input && RetryIoctl(Fd(FHandle), TIOCINQ, &queued) == 0 && queued == 0) input = false;
-  if (output && RetryIoctl(Fd(FHandle), TIOCOUTQ, &queued) == 0 && queued == 0) output = false;
+  if (input) FPlatform->DropBuffered();
   if (!input && !output) return 0;
   int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
-  return RetryIoctl(Fd(FHandle), TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
+  return RetryIoctl(FPlatform->Fd, TCFLSH,
+                    reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
 }
 
 int TSerialDevice::QueuedInput(int32_t& count) {
   count = 0;
   if (!IsOpen()) return EBADF;
   int queued = 0;
-  if (int error = RetryIoctl(Fd(FHandle), TIOCINQ, &queued)) return error;
-  count = queued + FBuffered.load(std::memory_order_relaxed);
+  if (int error = RetryIoctl(FPlatform->Fd, TIOCINQ, &queued)) return error;
+  count = queued + FPlatform->Buffered.load(std::memory_order_relaxed);
   return 0;
 }
 
 int TSerialDevice::CheckInputStatus() {
-  if (FBuffered.load(std::memory_order_relaxed) > 0) return 0;
+  if (FPlatform->Buffered.load(std::memory_order_relaxed) > 0) return 0;
   int32_t ignored = 0;
   return QueuedInput(ignored);
 }
 
+// Pseudo-terminals and other ports without modem lines have no signal set.
 int TSerialDevice::ModemStatus(uint32_t& bits) {
   bits = 0;
-  if (!IsOpen()) return EBADF;
-  int lines = 0;
-  int error = RetryIoctl(Fd(FHandle), TIOCMGET, &lines);
-  // Pseudo-terminals and other ports without modem lines: no signal is set.
-  if (error == ENOTTY || error == EINVAL) return 0;
-  if (error != 0) return error;
-  if (lines & TIOCM_CTS) bits |= modem_bits::CTS;
-  if (lines & TIOCM_DSR) bits |= modem_bits::DSR;
-  if (lines & TIOCM_RI) bits |= modem_bits::Ring;
-  if (lines & TIOCM_CD) bits |= modem_bits::RLSD;
+  std::optional<int> lines;
+  if (int error = FPlatform->ReadModemLines(lines)) return error;
+  int set = lines.value_or(0);
+  if (set & TIOCM_CTS) bits |= modem_bits::CTS;
+  if (set & TIOCM_DSR) bits |= modem_bits::DSR;
+  if (set & TIOCM_RI) bits |= modem_bits::Ring;
+  if (set & TIOCM_CD) bits |= modem_bits::RLSD;
   return 0;
 }
 

@@ -1,12 +1,16 @@
 #include "PortList.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "SerialDevice.h"
 #include "SerialError.h"
+#include "posix/VirtualPorts.h"
 
 namespace korbenit {
 namespace {
@@ -146,12 +150,60 @@ TEST_F(FakeMachine, AnUnreadableClassFolderRaisesAndKeepsTheOldList) {
   }
 }
 
-TEST_F(FakeMachine, ListedNamesAreWhatThePortOpens) {
-  AddVirtual("sim-a", true);
-  EXPECT_EQ(List(), TStringList{"sim-a"});
-  // A name without "/" is looked up as a virtual port first, then under /dev.
-  EXPECT_EQ(TSerialDevice::DevicePath("/dev/ttyACM0"), "/dev/ttyACM0");
-  EXPECT_EQ(TSerialDevice::DevicePath("ttyNOSUCH9"), "/dev/ttyNOSUCH9");
+// A publisher's lock file beside its link, held for as long as the object lives.
+struct TPublisherLock {
+  int Fd;
+  explicit TPublisherLock(const fs::path& lock, bool held)
+      : Fd(::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (held) ::flock(Fd, LOCK_EX);
+  }
+  ~TPublisherLock() { ::close(Fd); }
+};
+
+TEST_F(FakeMachine, VirtualPortsCountOnlyInOurOwnFolderAndWhileTheirPublisherLives) {
+  AddVirtual("plain", true);
+  AddVirtual("running", true);
+  AddVirtual("killed", true);
+  TPublisherLock running(Virtual / "running.lock", true);
+  TPublisherLock killed(Virtual / "killed.lock", false);
+  struct Case {
+    const char* name;
+    fs::perms mode;
+    uid_t owner;
+    TStringList listed;
+  };
+  for (const auto& c : {Case{"ours", fs::perms(0700), 0, {"plain", "running"}},
+                        Case{"ours, readable", fs::perms(0755), 0, {"plain", "running"}},
+                        Case{"group may write", fs::perms(0770), 0, {}},
+                        Case{"others may write", fs::perms(01777), 0, {}},
+                        Case{"someone else's", fs::perms(0700), 65534, {}}}) {
+    SCOPED_TRACE(c.name);
+    fs::permissions(Virtual, c.mode);
+    ASSERT_EQ(::chown(Virtual.c_str(), c.owner, 0), 0);
+    EXPECT_EQ(List(), c.listed);
+  }
+}
+
+TEST_F(FakeMachine, APlainNameOpensUnderDevFirstThenAsALiveVirtualPort) {
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  std::string restore = saved ? saved : "";
+  ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+  Virtual = Root / "korbenit-ports";
+  AddVirtual("sim", true);
+  AddVirtual("null", true);
+  AddVirtual("gone", true);
+  TPublisherLock gone(Virtual / "gone.lock", false);
+  std::string folder = Virtual.string();
+  struct Case {
+    std::string name, path;
+  };
+  for (const auto& c : {Case{"sim", folder + "/sim"}, Case{"null", "/dev/null"},
+                        Case{"gone", "/dev/gone"}, Case{"ttyNOSUCH9", "/dev/ttyNOSUCH9"},
+                        Case{"/dev/ttyACM0", "/dev/ttyACM0"}})
+    EXPECT_EQ(DevicePath(c.name), c.path) << c.name;
+  fs::permissions(Virtual, fs::perms(0777));
+  EXPECT_EQ(DevicePath("sim"), "/dev/sim") << "an untrusted folder names no port";
+  saved ? ::setenv("XDG_RUNTIME_DIR", restore.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 #include <dirent.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <time.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "Pty.h"
 #include "SerialErrorCode.h"
 #include "SerialPort.h"
+#include "SerialThread.h"
 #include "Synchronizer.h"
 
 namespace korbenit {
@@ -106,16 +110,17 @@ TEST(SerialEvents, WithoutSyncHandlersRunOnTheEventThread) {
   EXPECT_NE(handlerThread, std::this_thread::get_id());
 }
 
-TEST(SerialEvents, AFailedDeliveryEndsTheThreadButNotThePort) {
+TEST(SerialEvents, AFailedDeliveryEndsTheThreadButTakesNoData) {
   for (auto method : {TSyncMethod::smThreadSync, TSyncMethod::smNone}) {
     TWatchedPort watched(method);
     watched.Port.OnRxChar = [](auto&, int32_t) { throw std::runtime_error("handler failed"); };
     watched.Pty.Send("1");
     ASSERT_TRUE(ServeUntil([&] { return !watched.Port.EventThreadRunning(); }));
     watched.Pty.Send("2");
-    std::string text;
-    EXPECT_EQ(watched.Port.ReadText(text, 1), 1);
-    EXPECT_EQ(text, "2");
+    std::string first, second;
+    watched.Port.ReadText(first, 1);
+    watched.Port.ReadText(second, 1);
+    EXPECT_EQ(first + second, "12");
     EXPECT_EQ(watched.Port.WriteText("ok"), 2);
     watched.Port.Close();
     EXPECT_FALSE(watched.Port.Connected());
@@ -184,6 +189,109 @@ TEST(SerialEvents, HangUpDuringAReadFailsAndCloseJoinsTheThread) {
   EXPECT_LT(ProcessCpuSeconds() - before, 0.1) << "nothing spins after the hang-up";
   watched.Port.Close();
   EXPECT_FALSE(watched.Port.Connected());
+}
+
+// A handler that closes its port, or destroys it, returns with every delivery method;
+// the event thread ends and is joined by the next Open or Close.
+TEST(SerialEvents, AHandlerMayCloseOrDestroyItsPort) {
+  int threads = CountEntries("/proc/self/task");
+  for (auto method : {TSyncMethod::smThreadSync, TSyncMethod::smWindowSync, TSyncMethod::smNone})
+    for (bool destroy : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(method)) + (destroy ? " destroy" : " close"));
+      TPty pty;
+      auto port = std::make_unique<TSerialPort>();
+      port->SetPort(pty.SlavePath());
+      port->SetSyncMethod(method);
+      port->Open();
+      std::atomic<bool> done{false};
+      port->OnRxChar = [&](TSerialPortInterface& sender, int32_t) {
+        destroy ? port.reset() : sender.Close();
+        done = true;
+      };
+      pty.Send("x");
+      ASSERT_TRUE(ServeUntil([&] { return done.load(); }));
+      EXPECT_TRUE(!port || !port->Connected());
+    }
+  TPty pty;
+  TSerialPort other;
+  other.SetPort(pty.SlavePath());
+  other.Open();
+  other.Close();
+  EXPECT_TRUE(ServeUntil([&] {
+    TSerialThread::JoinAbandoned(false);
+    return CountEntries("/proc/self/task") == threads;
+  }));
+}
+
+TEST(SerialEvents, AHandlerMayClearItsOwnProperty) {
+  TWatchedPort watched(TSyncMethod::smThreadSync);
+  auto captured = std::make_shared<std::string>(200, 'c');
+  std::string seen;
+  watched.Port.OnRxChar = [&, captured](TSerialPortInterface&, int32_t) {
+    watched.Port.OnRxChar = nullptr;
+    seen = *captured;
+  };
+  watched.Pty.Send("x");
+  ASSERT_TRUE(ServeUntil([&] { return !seen.empty(); }));
+  EXPECT_EQ(seen, std::string(200, 'c'));
+}
+
+TEST(SerialEvents, TheSyncMethodOfTheOpenHoldsUntilClose) {
+  TWatchedPort watched(TSyncMethod::smNone);
+  watched.Port.BeginLoading();
+  watched.Port.SetSyncMethod(TSyncMethod::smThreadSync);
+  watched.Port.EndLoading();
+  std::atomic<bool> onEventThread{false}, seen{false};
+  auto main = std::this_thread::get_id();
+  watched.Port.OnRxChar = [&](auto&, int32_t) {
+    onEventThread = std::this_thread::get_id() != main;
+    seen = true;
+  };
+  watched.Pty.Send("x");
+  auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (!seen && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(seen);
+  EXPECT_TRUE(onEventThread);
+}
+
+// The lowest descriptor number free now; with the limit just above it, the port's own
+// descriptor is the last one the process may open.
+int LowestFreeDescriptor() {
+  int fd = ::dup(0);
+  ::close(fd);
+  return fd;
+}
+
+TEST(SerialEvents, AnEventThreadThatCannotStartLeavesThePortClosed) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers' own memory checks need descriptors too";
+#endif
+  TPty pty;
+  TSerialPort port;
+  port.SetPort(pty.SlavePath());
+  bool afterOpen = false;
+  port.OnAfterOpen = [&](auto&) { afterOpen = true; };
+  rlimit saved{};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + 1);
+  ::setrlimit(RLIMIT_NOFILE, &tight);
+  int code = testing::SerialErrorCodeOf([&] { port.Open(); });
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(code, 1);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(afterOpen);
+  port.Open();
+  EXPECT_TRUE(port.HasEventThread());
+}
+
+TEST(SerialEvents, AHugeInputQueueIsWatchedLikeAnyOther) {
+  TPty pty;
+  TSerialPort port;
+  port.SetPort(pty.SlavePath());
+  port.Buffer().SetInputSize(2147483646);
+  port.Open();
+  EXPECT_TRUE(port.EventThreadRunning());
 }
 
 TEST(SerialEvents, ManyOpenCloseCyclesLeaveNothingBehind) {

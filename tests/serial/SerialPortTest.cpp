@@ -1,7 +1,10 @@
 #include "SerialPort.h"
 
 #include <asm/termbits.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -82,6 +85,8 @@ TEST(SerialSettings, BufferSizesStayEvenAfterTheComparison) {
   for (auto c : {Case{1025, 1024}, Case{-3, -3}, Case{7, 6}, Case{2048, 2048}, Case{1, 0}}) {
     port.Buffer().SetInputSize(c.set);
     EXPECT_EQ(port.Buffer().InputSize(), c.stored) << c.set;
+    port.Buffer().Assign(TSerialBufferValues{c.set, c.set});
+    EXPECT_EQ(port.Buffer().Values(), (TSerialBufferValues{c.stored, c.stored})) << c.set;
   }
 }
 
@@ -215,6 +220,63 @@ TEST(SerialPort, APortHeldByAnotherFailsToOpen) {
   first.Close();
   second.Open();
   EXPECT_TRUE(second.Connected());
+}
+
+bool IsExclusive(int fd) {
+  int exclusive = 0;
+  EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  return exclusive != 0;
+}
+
+// A port that another program holds, by its lock or by the terminal's exclusive mark,
+// is busy, and the refused open leaves the terminal as it found it.
+TEST(SerialPort, ARefusedOpenLeavesTheOtherProgramsHoldAsItWas) {
+  for (bool byMark : {false, true}) {
+    SCOPED_TRACE(byMark ? "exclusive mark" : "lock");
+    TPty pty;
+    int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    if (byMark) ::ioctl(other, TIOCEXCL);
+    else ::flock(other, LOCK_EX);
+    TSerialPort port;
+    port.SetPort(pty.SlavePath());
+    int system = 0;
+    try {
+      port.Open();
+    } catch (const ESerialPort& e) {
+      system = e.SystemErrorCode();
+    }
+    EXPECT_EQ(system, EBUSY);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(IsExclusive(other), byMark);
+    ::close(other);
+  }
+}
+
+// Handle, commits and raisers are the component's to override; "open" is what the
+// component marked, whatever device stands behind it.
+class TDevicelessPort : public TSerialPort {
+ public:
+  std::vector<std::string> Calls;
+
+ protected:
+  void AcquireHandle() override { Calls.push_back("acquire"); }
+  void ReleaseHandle() noexcept override { Calls.push_back("release"); }
+  void CommitSettings() override { Calls.push_back("commit"); }
+  void DoAfterOpen() override { Calls.push_back("after open"); }
+  void DoAfterClose() override { Calls.push_back("after close"); }
+};
+
+TEST(SerialPort, OverriddenHandleAndRaisersKeepOpenAndClose) {
+  TDevicelessPort port;
+  port.SetEvents({});
+  // The modem status of no device fails after the open, which then stands.
+  EXPECT_EQ(testing::SerialErrorCodeOf([&] { port.Open(); }), 11);
+  EXPECT_TRUE(port.Connected());
+  port.Close();
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(port.Calls, (std::vector<std::string>{"acquire", "commit", "after open", "release",
+                                                  "after close"}));
 }
 
 TEST(SerialPort, CustomSpeedReachesTheLineAndChangesWhileOpen) {
@@ -362,6 +424,25 @@ TEST(SerialPort, PurgeDropsWhatCameBefore) {
   open.Pty.Send("F");
   EXPECT_EQ(open.Port.ReadText(text, 1), 1);
   EXPECT_EQ(text, "F");
+}
+
+// Bytes still on their way through the kernel when the purge comes are not counted in
+// the queue yet; they must go all the same.
+TEST(SerialPort, BytesInTransitAtAPurgeAreNeverReturned) {
+  TOpenPty open(300);
+  int stale = 0;
+  for (int i = 0; i < 300; ++i) {
+    open.Pty.Send("s");
+    open.Port.Purge(true, true);
+    open.Pty.Send("F");
+    std::string text;
+    open.Port.ReadText(text, 1);
+    if (text != "F") {
+      ++stale;
+      open.Port.ReadText(text, 1);
+    }
+  }
+  EXPECT_EQ(stale, 0);
 }
 
 TEST(SerialPort, WriteSendsEveryByteIncludingZeros) {

@@ -1,11 +1,13 @@
 // Capture benchmark: the real transfer through TSerialPort against the device simulator
-// on a pseudo-terminal. Prints key=value lines.
+// on a pseudo-terminal. Prints key=value lines. With --keep-going it is also the soak:
+// failed captures are counted by their message and line, and the runs go on.
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,16 +66,24 @@ int main(int argc, char** argv) {
   long delayUs = 0;
   std::string simulator = KORBENIT_SIMULATOR;
   bool events = true;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool keepGoing = false;
+  int stray = 0;
+  for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--runs") runs = std::max(1, std::stoi(argv[i + 1]));
-    else if (arg == "--delay-us") delayUs = std::stol(argv[i + 1]);
-    else if (arg == "--simulator") simulator = argv[i + 1];
-    else if (arg == "--events") events = std::string(argv[i + 1]) != "none";
+    if (arg == "--keep-going") keepGoing = true;
+    else if (i + 1 == argc) break;
+    else if (arg == "--runs") runs = std::max(1, std::stoi(argv[++i]));
+    else if (arg == "--delay-us") delayUs = std::stol(argv[++i]);
+    else if (arg == "--simulator") simulator = argv[++i];
+    else if (arg == "--events") events = std::string(argv[++i]) != "none";
+    else if (arg == "--stray") stray = std::stoi(argv[++i]);
   }
   try {
-    TSimulatorProcess device(simulator, {"--delay-us", std::to_string(delayUs)});
+    std::vector<std::string> options = {"--delay-us", std::to_string(delayUs)};
+    if (stray > 0) options.insert(options.end(), {"--fault", "stray:S:*:" + std::to_string(stray)});
+    TSimulatorProcess device(simulator, options);
     std::vector<double> walls, cpus;
+    std::map<std::string, int> failures;
     for (int run = 0; run < runs; ++run) {
       TSerialPort port;
       if (!events) port.SetEvents({});
@@ -84,12 +94,20 @@ int main(int argc, char** argv) {
       double cpu = CpuSeconds() - cpuStart;
       std::chrono::duration<double, std::milli> wall = std::chrono::steady_clock::now() - start;
       if (!view.Status.empty() || view.Lines != ScreenHeight) {
-        std::cerr << "capture failed: " << view.Status << "\n";
-        return 1;
+        std::string failure = view.Status + " at line " + std::to_string(view.Lines);
+        std::cerr << "capture " << run + 1 << " failed: " << failure << "\n";
+        if (!keepGoing) return 1;
+        ++failures[failure];
+        continue;
       }
       walls.push_back(wall.count());
       cpus.push_back(cpu * 1000);
     }
+    int failed = 0;
+    for (const auto& [failure, count] : failures) failed += count;
+    std::printf("stray_bytes=%d\nfailures=%d\n", stray, failed);
+    for (const auto& [failure, count] : failures) std::printf("failure=%d x %s\n", count, failure.c_str());
+    if (walls.empty()) return 1;
     double wall = Median(walls), cpu = Median(cpus);
     std::printf("events=%s\n", events ? "all" : "none");
     std::printf("runs=%d\nline_delay_us=%ld\nwire_ms=%.1f\nwall_ms_median=%.1f\n", runs, delayUs,

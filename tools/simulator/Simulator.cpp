@@ -9,13 +9,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <cstring>
 #include <map>
 #include <stdexcept>
 #include <thread>
 
-#include "SerialDevice.h"
 
 namespace korbenit {
 namespace {
@@ -90,19 +88,13 @@ TPtySimulator::TPtySimulator(TDeviceModel model, TSimulatorOptions options)
   ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   FSignals = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
-  std::filesystem::path folder = TSerialDevice::VirtualPortsFolder();
-  std::filesystem::create_directories(folder);
-  FLinkPath = (folder / FOptions.Name).string();
   // Paced answers should keep their delay, not the timer's default 50 us of slack.
   ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  std::error_code ignored;
-  std::filesystem::remove(FLinkPath, ignored);
-  std::filesystem::create_symlink(FTerminalPath, FLinkPath);
+  FPublication = std::make_unique<TVirtualPortPublication>(FOptions.Name, FTerminalPath);
 }
 
 TPtySimulator::~TPtySimulator() {
-  std::error_code ignored;
-  if (!FLinkPath.empty()) std::filesystem::remove(FLinkPath, ignored);
+  FPublication.reset();
   for (int fd : {FSignals, FKeepOpen, FMaster})
     if (fd >= 0) ::close(fd);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
 
 #include "DeviceModel.h"
+#include "posix/VirtualPorts.h"
 
 namespace korbenit {
 
@@ -24,7 +26,7 @@ class TPtySimulator {
   ~TPtySimulator();
 
   const std::string& TerminalPath() const { return FTerminalPath; }
-  const std::string& LinkPath() const { return FLinkPath; }
+  const std::string& LinkPath() const { return FPublication->LinkPath(); }
 
   // Answers commands until SIGINT or SIGTERM arrives.
   void Run(std::ostream& log);
@@ -41,7 +43,7 @@ class TPtySimulator {
   int FKeepOpen = -1;
   int FSignals = -1;
   std::string FTerminalPath;
-  std::string FLinkPath;
+  std::unique_ptr<TVirtualPortPublication> FPublication;
   std::chrono::nanoseconds FOvershoot{0};
   std::chrono::nanoseconds FPacedTotal{0};
   long FPacedLines = 0;

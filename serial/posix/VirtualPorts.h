@@ -1,0 +1,44 @@
+#pragma once
+
+// Virtual ports on Linux: links to pseudo-terminals (or other ttys) in a folder of the
+// user's own, published by the device simulator or a bridge.
+#include <string>
+
+namespace korbenit {
+
+// $XDG_RUNTIME_DIR/korbenit-ports, or /tmp/korbenit-ports-<uid> without XDG_RUNTIME_DIR.
+std::string VirtualPortsFolder();
+
+// Only a folder of our own that nobody else may write can say where a port is: anyone
+// else could plant a link there and receive our commands.
+bool IsTrustedFolder(const std::string& folder);
+
+// A link of the folder whose terminal is there. A publisher may keep the lock file
+// "<name>.lock" beside its link locked while it runs; a link with such a file is live
+// only while the lock is held, so a killed publisher's link never reaches a terminal
+// that has since gone to somebody else.
+bool IsLiveLink(const std::string& folder, const std::string& name);
+
+// The path a port name opens: a name holding "/" as it stands; otherwise /dev/<name>
+// when that exists, else a live link of that name in a trusted virtual-ports folder.
+std::string DevicePath(const std::string& portName);
+
+// Publishes a terminal as a virtual port for as long as it lives: creates the folder
+// (0700) when missing, refuses a folder that is not trusted, and holds the lock file
+// beside the link. Raises std::runtime_error when it cannot.
+class TVirtualPortPublication {
+ public:
+  TVirtualPortPublication(const std::string& name, const std::string& terminalPath);
+  TVirtualPortPublication(const TVirtualPortPublication&) = delete;
+  TVirtualPortPublication& operator=(const TVirtualPortPublication&) = delete;
+  ~TVirtualPortPublication();
+
+  const std::string& LinkPath() const { return FLinkPath; }
+
+ private:
+  std::string FLinkPath;
+  std::string FLockPath;
+  int FLock = -1;
+};
+
+}  // namespace korbenit
