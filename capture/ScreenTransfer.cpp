@@ -58,8 +58,14 @@ int TScreenTransfer::ReadAnswer(TAnswerBuffer& buffer) {
   return length;
 }
 
+// The program may be ending: no command goes out once it has asked to stop.
+void TScreenTransfer::Request(const std::string& command) {
+  if (FView.StopRequested()) throw TTransferStopped{};
+  SendCommand(command);
+}
+
 void TScreenTransfer::FetchLine(int line, TAnswerBuffer& buffer) {
-  SendCommand(LineCommand(line));
+  Request(LineCommand(line));
   if (ReadAnswer(buffer) != LinePayloadSize) throw ENoData('S');
   TLineColours colours;
   for (int column = 0; column < ScreenWidth; ++column) {
@@ -82,9 +88,9 @@ void TScreenTransfer::Exchange() {
   FView.Pause(200);
 
   TAnswerBuffer buffer{};
-  SendCommand(OpenCommandB());
+  Request(OpenCommandB());
   if (ReadAnswer(buffer) <= 0) throw ENoData('B');
-  SendCommand(OpenCommandI());
+  Request(OpenCommandI());
   if (ReadAnswer(buffer) <= 0) throw ENoData('I');
   for (int line = 0; line < ScreenHeight; ++line) FetchLine(line, buffer);
   FView.SetSaveAsEnabled(true);
@@ -99,22 +105,28 @@ void TScreenTransfer::ReportFailure(const std::string& message) noexcept {
   }
 }
 
-// The line speed goes back to 9600 before the port closes. A failure there is still
-// reported, and the port is closed regardless: it must not stay held.
-void TScreenTransfer::Finish() noexcept {
+// The line speed goes back to 9600 before the port closes, and the port is closed
+// regardless: it must not stay held. A failure here is reported only when the transfer
+// itself went well; otherwise it is a follow-on of the first (an unplugged line fails
+// every step) and would hide the real cause.
+void TScreenTransfer::Finish(bool reportFailures) noexcept {
+  auto report = [&](const char* message) {
+    if (reportFailures) ReportFailure(message);
+    reportFailures = false;
+  };
   try {
     if (FPort.Connected()) {
       try {
         FPort.SetCustomBaudRate(RestingBaudRate);
       } catch (const std::exception& e) {
-        ReportFailure(e.what());
+        report(e.what());
       }
       FPort.Close();
     }
   } catch (const std::exception& e) {
-    ReportFailure(e.what());
+    report(e.what());
   } catch (...) {
-    ReportFailure("Unknown error");
+    report("Unknown error");
   }
   try {
     FView.SetLampOpen(false);
@@ -128,15 +140,18 @@ void TScreenTransfer::Run() {
   FView.SetStatusText("");
   FView.SetSaveAsEnabled(false);
   FView.ProcessMessages();
+  bool failed = true;
   try {
     Exchange();
+    failed = false;
   } catch (const TTransferStopped&) {
+    failed = false;
   } catch (const std::exception& e) {
     ReportFailure(e.what());
   } catch (...) {
     ReportFailure("Unknown error");
   }
-  Finish();
+  Finish(!failed);
 }
 
 }  // namespace korbenit

@@ -79,9 +79,10 @@ class TScreenTransfer {
 
  private:
   void Exchange();
+  void Request(const std::string& command);
   void FetchLine(int line, TAnswerBuffer& buffer);
   void ReportFailure(const std::string& message) noexcept;
-  void Finish() noexcept;
+  void Finish(bool reportFailures) noexcept;
 
   TSerialPortInterface& FPort;
   TCaptureView& FView;

@@ -25,6 +25,7 @@ class TRecordingView : public TCaptureView {
   int Beeps = 0;
   int LinesPainted = 0;
   int StopAfterLines = -1;
+  bool StopInPause = false;
   std::vector<int> Pauses;
 
   std::string SelectedPort() const override { return "ttyKORB0"; }
@@ -38,7 +39,10 @@ class TRecordingView : public TCaptureView {
   void SetLampOpen(bool open) override { Lamp = open; }
   void ProcessMessages() override {}
   void Beep() override { ++Beeps; }
-  void Pause(int ms) override { Pauses.push_back(ms); }
+  void Pause(int ms) override {
+    Pauses.push_back(ms);
+    if (StopInPause) StopAfterLines = 0;
+  }
   bool StopRequested() const override { return LinesPainted == StopAfterLines; }
 
   TColor At(int x, int y) const { return Picture[static_cast<std::size_t>(y * ScreenWidth + x)]; }
@@ -302,6 +306,32 @@ TEST(Transfer, AStopRequestEndsQuietlyAndClosesThePort) {
   EXPECT_FALSE(rig.Port.Connected());
   EXPECT_EQ(rig.Port.CustomBaudRate(), 9600);
   EXPECT_EQ(rig.Port.Model.Commands().size(), 12u);
+}
+
+// An unplugged line fails the read and then the speed change of the ending; only the
+// first failure is the user's business.
+TEST(Transfer, AFailureInTheEndingAfterAFailedTransferStaysQuiet) {
+  TTransferRig rig;
+  rig.Port.FReadError = ESerialPort(serial_error::ReadFailed, 5);
+  rig.Port.FSpeedError = ESerialPort(serial_error::LineSettingsFailed, 5);
+  rig.Run();
+  EXPECT_EQ(rig.View.Status, "ReadFile function failed (win error code: 5)");
+  EXPECT_EQ(rig.View.Beeps, 1);
+  EXPECT_FALSE(rig.Port.Connected());
+  rig.Port.FReadError.reset();
+  rig.Run();
+  EXPECT_EQ(rig.View.Status, "SetCommState function failed (win error code: 5)")
+      << "after a good transfer the ending's failure is reported";
+  EXPECT_EQ(rig.View.Beeps, 2);
+}
+
+TEST(Transfer, AStopDuringTheSettlingPauseSendsNoCommand) {
+  TTransferRig rig;
+  rig.View.StopInPause = true;
+  rig.Run();
+  EXPECT_TRUE(rig.Port.Model.Commands().empty());
+  EXPECT_EQ(rig.View.Beeps, 0);
+  EXPECT_FALSE(rig.Port.Connected());
 }
 
 TEST(Transfer, ASecondTransferStartsFromABlackPicture) {

@@ -22,6 +22,8 @@ class TModelPort : public TSerialPortInterface {
   std::vector<int> FReadWaits;          // virtual milliseconds waited by empty reads
   std::optional<ESerialPort> FOpenError;
   std::optional<ESerialPort> FWriteError;
+  std::optional<ESerialPort> FReadError;
+  std::optional<ESerialPort> FSpeedError;  // raised by a speed change on the open port
   int FReadCalls = 0;
 
   void Open() override {
@@ -52,6 +54,7 @@ class TModelPort : public TSerialPortInterface {
   int32_t ReadText(std::string& text, int32_t count) override {
     ++FReadCalls;
     text.clear();
+    if (FReadError) throw *FReadError;
     while (static_cast<int32_t>(text.size()) < count && !FInput.empty()) {
       text += FInput.front();
       FInput.pop_front();
@@ -68,6 +71,7 @@ class TModelPort : public TSerialPortInterface {
   void SetCustomBaudRate(int32_t rate) override {
     if (rate == FCustomBaudRate) return;
     FCustomBaudRate = rate;
+    if (FConnected && FSpeedError) throw *FSpeedError;
     FLog.push_back("CustomBaudRate " + std::to_string(rate));
   }
   TSerialTimeouts& Timeouts() override { return FTimeouts; }
