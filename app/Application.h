@@ -33,16 +33,18 @@ class TApplication : public QApplication {
 };
 
 // Runs a window handler. An exception must not cross Qt's own frames, so every handler
-// hands its failures to the application's error handler here.
+// hands its failures to the application's error handler here. False when it failed.
 template <typename THandler>
-void RunHandler(THandler&& handler) noexcept {
+bool RunHandler(THandler&& handler) noexcept {
   try {
     handler();
+    return true;
   } catch (const std::exception& e) {
     if (auto* app = TApplication::Instance()) app->ShowException(QString::fromUtf8(e.what()));
   } catch (...) {
     if (auto* app = TApplication::Instance()) app->ShowException(QStringLiteral("Unknown error"));
   }
+  return false;
 }
 
 // A message ending in a character that sorts after "." gets a "." appended.

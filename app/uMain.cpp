@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "Application.h"
+#include "AsciiCase.h"
 #include "ImageFiles.h"
 
 namespace korbenit {
@@ -61,7 +62,7 @@ TMain::TMain(std::unique_ptr<TSerialPortInterface> port, QString settingsFolder,
   BuildControls();
   FPort->OnAfterOpen = [this](TSerialPortInterface& sender) { cPortAfterOpen(sender); };
   FPort->OnAfterClose = [this](TSerialPortInterface& sender) { cPortAfterClose(sender); };
-  FormCreate();
+  RunHandler([this] { FormCreate(); });
 }
 
 TMain::~TMain() {
@@ -133,13 +134,21 @@ void TMain::FormCreate() {
   ExePath = QCoreApplication::applicationDirPath() + '/';
   BmpPath = ExePath + QStringLiteral("BMP");
   QString settingsFolder = FSettingsFolder.isEmpty() ? ExePath : FSettingsFolder + '/';
-  IniFile.SetFileName((settingsFolder + QStringLiteral("Vantor_Screenshot.ini")).toStdString());
+  // A settings file that cannot be read is reported once the window has its title, so
+  // the message box carries it and the window is whole.
+  std::exception_ptr settingsError;
+  try {
+    IniFile.SetFileName((settingsFolder + QStringLiteral("Vantor_Screenshot.ini")).toStdString());
+  } catch (...) {
+    settingsError = std::current_exception();
+  }
   if (auto* app = TApplication::Instance()) app->SetTitle(AppTitle);
   setWindowTitle(AppTitle);
   TEOpenDialog::SetEmptyInitialDirMeansCurrent(true);
   TEOpenDialog::SetOwner(this);
   SaveDlg.Filter = QStringLiteral("Bitmap (*.bmp)|*.bmp|JPEG (*.jpg)|*.jpg");
   SaveDlg.Title = QStringLiteral("Save as...");
+  if (settingsError) std::rethrow_exception(settingsError);
 }
 
 void TMain::showEvent(QShowEvent* event) {
@@ -164,8 +173,12 @@ void TMain::ReadSettings() {
   SaveDlg.SetInitialDir(QString::fromStdString(IniFile.ReadStr("FILEDIR", ExePath.toStdString())));
 }
 
+// A close handler that fails keeps the window open; EXIT still ends the program.
 void TMain::closeEvent(QCloseEvent* event) {
-  RunHandler([this] { FormClose(); });
+  if (!RunHandler([this] { FormClose(); })) {
+    event->ignore();
+    return;
+  }
   // A transfer still running stops at its next line and closes the port.
   FEnding = true;
   event->accept();
@@ -221,8 +234,13 @@ void TMain::RefreshPortList(const QString& name) {
   cbPorts->clear();
   for (const auto& port : ports) cbPorts->addItem(QString::fromStdString(port));
   SortPortList();
-  int found = cbPorts->findText(name, Qt::MatchFixedString);
-  cbPorts->setCurrentIndex(found >= 0 ? found : 0);
+  int found = 0;
+  for (int i = 0; i < cbPorts->count(); ++i)
+    if (SameTextIgnoringCase(cbPorts->itemText(i).toStdString(), name.toStdString())) {
+      found = i;
+      break;
+    }
+  cbPorts->setCurrentIndex(found);
 }
 
 void TMain::SortPortList() {

@@ -1,8 +1,9 @@
 #include "NaturalOrder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <numeric>
+
+#include "AsciiCase.h"
 
 namespace korbenit {
 namespace {
@@ -61,8 +62,8 @@ int NaturalCompare(std::string_view textA, std::string_view textB, bool caseSens
     }
     if (ca == 0 && cb == 0) return 0;
     if (!caseSensitive) {
-      ca = static_cast<unsigned char>(std::toupper(ca));
-      cb = static_cast<unsigned char>(std::toupper(cb));
+      ca = static_cast<unsigned char>(AsciiUpper(static_cast<char>(ca)));
+      cb = static_cast<unsigned char>(AsciiUpper(static_cast<char>(cb)));
     }
     if (ca != cb) return ca < cb ? -1 : +1;
   }

@@ -6,8 +6,6 @@
 namespace korbenit {
 namespace {
 
-char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The key of a line: the text before its first "="; a line without one has none.
 bool LineHasKey(std::string_view line, std::string_view key) {
   auto equals = line.find('=');
@@ -29,11 +27,6 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 }
 
 }  // namespace
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
-}
 
 void TCustomIniDocument::Parse(std::string_view text) {
   FSections.clear();

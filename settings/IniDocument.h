@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AsciiCase.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,8 +45,5 @@ class TCustomIniDocument {
 };
 
 class TIniDocument : public TCustomIniDocument {};
-
-// Letter case ignored for ASCII letters; other bytes compare as they are.
-bool SameTextIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace korbenit

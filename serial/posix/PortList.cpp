@@ -6,13 +6,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <fstream>
 #include <memory>
 #include <set>
 
 #include "../SerialError.h"
+#include "AsciiCase.h"
 #include "VirtualPorts.h"
 
 namespace korbenit {
@@ -67,12 +67,6 @@ void AddVirtualPorts(const std::string& folder, std::set<std::string>& ports) {
     if (IsLiveLink(folder, entry->d_name)) ports.insert(entry->d_name);
 }
 
-bool LessIgnoringCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 }  // namespace
 
 void ListSerialPorts(TStringList& target, const TPortListSources& sources) {
@@ -83,7 +77,8 @@ void ListSerialPorts(TStringList& target, const TPortListSources& sources) {
                                                      : sources.VirtualPortsFolder,
                   ports);
   TStringList names(ports.begin(), ports.end());
-  std::sort(names.begin(), names.end(), LessIgnoringCase);
+  std::sort(names.begin(), names.end(),
+            [](const std::string& a, const std::string& b) { return LessIgnoringCase(a, b); });
   target = std::move(names);
 }
 

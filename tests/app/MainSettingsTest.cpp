@@ -6,6 +6,7 @@
 
 #include "Application.h"
 #include "DialogDriver.h"
+#include "ModelPort.h"
 #include "QtPrinters.h"
 #include "TempFolder.h"
 #include "WindowRig.h"
@@ -52,6 +53,35 @@ TEST(MainSettings, AStoredValueThatIsNoNumberReachesTheErrorHandler) {
   EXPECT_EQ(shown[0], "'2x' ist kein gültiger Integerwert.");
   EXPECT_FALSE(rig.Main->ButSaveAs->isEnabled());
   EXPECT_TRUE(rig.Main->isVisible());
+  TApplication::Instance()->SetErrorPresenter(nullptr);
+}
+
+// Start and close with a settings file that cannot be read: the error box, then the
+// window goes on (and stays open when the close fails).
+TEST(MainSettings, AnUnreadableSettingsFileIsReportedAndTheWindowGoesOn) {
+  std::vector<QString> shown;
+  TApplication::Instance()->SetErrorPresenter(
+      [&](const QString& caption, const QString& text) { shown.push_back(caption + ": " + text); });
+  testing::TTempFolder folder;
+  std::filesystem::create_directory(folder / "Vantor_Screenshot.ini");
+  auto port = std::make_unique<TModelPort>();
+  std::unique_ptr<TMain> main;
+  ASSERT_NO_THROW(main = std::make_unique<TMain>(std::move(port),
+                                                 QString::fromStdString(folder.Path().string())));
+  main->show();
+  QString expected = "Korbenit - Screenshot v1.0: Datei " +
+                     QString::fromStdString(folder / "Vantor_Screenshot.ini") +
+                     " kann nicht geöffnet werden.";
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.front(), expected);
+  EXPECT_TRUE(main->isVisible());
+  EXPECT_EQ(main->windowTitle(), "Korbenit - Screenshot v1.0");
+  shown.clear();
+  EXPECT_FALSE(main->close());
+  EXPECT_EQ(shown, std::vector<QString>{expected});
+  EXPECT_TRUE(main->isVisible());
+  main.reset();
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "Vantor_Screenshot.ini"));
   TApplication::Instance()->SetErrorPresenter(nullptr);
 }
 

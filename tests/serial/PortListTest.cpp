@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 
+#include "AsciiCase.h"
 #include "SerialError.h"
 #include "posix/VirtualPorts.h"
 
@@ -34,6 +36,16 @@ TEST(NaturalCompare, OrdersLikeThePortListNeeds) {
     EXPECT_EQ(NaturalCompare(c.a, c.b, false), c.result);
     EXPECT_EQ(NaturalCompare(c.b, c.a, false), -c.result);
   }
+}
+
+TEST(NaturalCompare, FoldsAsciiLettersAloneWhateverTheLocale) {
+  std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (!std::setlocale(LC_ALL, "tr_TR.UTF-8")) GTEST_SKIP() << "no Turkish locale installed";
+  EXPECT_EQ(NaturalCompare("ttyi0", "TTYI0", false), 0);
+  EXPECT_FALSE(LessIgnoringCase("ttyi0", "TTYI0"));
+  EXPECT_FALSE(LessIgnoringCase("TTYI0", "ttyi0"));
+  EXPECT_TRUE(SameTextIgnoringCase("ttyi0", "TTYI0"));
+  std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(NaturalCompare, CaseSensitiveComparesRawBytes) {
