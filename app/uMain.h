@@ -62,7 +62,6 @@ class TMain : public QWidget, private TCaptureView {
 
   TSerialPortInterface& cPort() { return *FPort; }
   QColor LampColor() const;
-  bool TransferRunning() const { return FTransferRunning; }
 
   void ButGetScreenClick();
   void ButSaveAsClick();

@@ -115,7 +115,8 @@ QString TEOpenDialog::CurrentFolder() const {
 
 QString TEOpenDialog::FilterExtension() const {
   QString rest = Filter;
-  for (int n = FilterIndex() - 1; n > 0; --n) {
+  // Past the last pair nothing is left to drop, whatever the index says.
+  for (int n = FilterIndex(); n > 1 && rest.contains('|'); --n) {
     DropThroughBar(rest);
     DropThroughBar(rest);
   }

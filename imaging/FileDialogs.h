@@ -79,7 +79,6 @@ class TEOpenDialog {
 
  private:
   void TypeSelected(int index);
-  void PlaceOnScreen();
 
   QString FFileName;
   int FFilterIndex = 1;

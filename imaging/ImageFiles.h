@@ -32,8 +32,6 @@ std::vector<uint8_t> EncodeBitmap(const TPicture& picture);
 class TJPEGImage {
  public:
   int CompressionQuality = 90;
-  bool Grayscale = false;
-  bool ProgressiveEncoding = false;
 
   void Assign(const TPicture& picture) { FPicture = picture; }
   // Compresses into memory; raises EJPEG or EStreamError.
@@ -47,7 +45,8 @@ class TJPEGImage {
 };
 
 // Both writers replace an existing file only once the new one is complete. Failures:
-// EFCreateError naming the path, EWriteError, EJPEG, EStreamError.
+// EFCreateError naming the path, EWriteError, EJPEG, EStreamError, EOutOfMemory, and
+// EInvalidGraphic for a picture too big for a BMP file.
 void SaveBitmapFile(const TPicture& picture, const std::string& path);
 void SaveJpegFile(const TPicture& picture, const std::string& path);
 

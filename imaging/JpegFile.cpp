@@ -171,9 +171,11 @@ void TJPEGImage::SaveToFile(const std::string& path) {
 }
 
 void SaveJpegFile(const TPicture& picture, const std::string& path) {
-  TJPEGImage jpeg;
-  jpeg.Assign(picture);
-  jpeg.SaveToFile(path);
+  WithRuntimeMemoryError([&] {
+    TJPEGImage jpeg;
+    jpeg.Assign(picture);
+    jpeg.SaveToFile(path);
+  });
 }
 
 }  // namespace korbenit

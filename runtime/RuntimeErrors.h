@@ -1,5 +1,6 @@
 #pragma once
 
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +29,21 @@ class EWriteError : public EStreamError {
  public:
   EWriteError() : EStreamError("Stream-Write-Fehler") {}
 };
+
+class EOutOfMemory : public std::runtime_error {
+ public:
+  EOutOfMemory() : std::runtime_error("Zu wenig Arbeitsspeicher") {}
+};
+
+// Runs action; an allocation that fails in it is raised with the runtime's own text.
+template <typename TAction>
+void WithRuntimeMemoryError(TAction&& action) {
+  try {
+    action();
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory();
+  }
+}
 
 class EConvertError : public std::runtime_error {
  public:

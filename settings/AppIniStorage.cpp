@@ -12,12 +12,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The read-only attribute: a file (not a folder) whose owner may not write it.
-bool HasReadOnlyAttribute(const std::string& path) {
+// The read-only attribute: a file (not a folder) whose owner may not write it. A file
+// that this user may not write (someone else's) is left alone the same way.
+bool IsReadOnly(const std::string& path) {
   std::error_code error;
   auto status = fs::status(path, error);
-  return !error && fs::is_regular_file(status) &&
-         (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+  if (error || !fs::is_regular_file(status)) return false;
+  return (status.permissions() & fs::perms::owner_write) == fs::perms::none ||
+         !MayWriteExistingFile(path);
 }
 
 // The whole file, or nothing when it cannot be read.
@@ -47,17 +49,21 @@ void TAppIniFileStorage::Reload() {
   std::error_code error;
   if (!FFileName.empty() && fs::exists(FFileName, error)) {
     auto text = ReadWholeFile(FFileName);
-    if (!text) throw EFOpenError(FFileName);
+    FLoadFailed = !text;
+    if (FLoadFailed) throw EFOpenError(FFileName);
     FDocument.Parse(*text);
     FDocument.SetFileName(FFileName);
   } else {
+    FLoadFailed = false;
     FDocument.Clear();
   }
-  FFileReadOnly = HasReadOnlyAttribute(FFileName);
+  FFileReadOnly = IsReadOnly(FFileName);
 }
 
+// A document whose file could not be read is not that file's content: writing it back
+// would overwrite the settings with nothing.
 void TAppIniFileStorage::Flush() {
-  if (FFileName.empty() || ReadOnly()) return;
+  if (FFileName.empty() || ReadOnly() || FLoadFailed) return;
   try {
     WriteFile();
   } catch (const std::exception& e) {
@@ -66,15 +72,14 @@ void TAppIniFileStorage::Flush() {
 }
 
 // A new file takes the old one's place only once it is complete, so a crash or a full
-// disk in the middle of a write cannot lose the settings. Where the folder refuses a
-// new file, the old file is rewritten where it stands.
+// disk in the middle of a write cannot lose the settings.
 void TAppIniFileStorage::WriteFile() {
   fs::path folder = fs::path(FFileName).parent_path();
   std::error_code ignored;
   if (!folder.empty()) fs::create_directories(folder, ignored);
   FDocument.SetFileName(FFileName);
   std::string text = FDocument.Serialize();
-  TReplacingFile file(FFileName, TReplacingFile::TFallback::InPlace);
+  TReplacingFile file(FFileName);
   file.Write(text.data(), text.size());
   file.Commit();
 }

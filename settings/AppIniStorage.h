@@ -47,6 +47,7 @@ class TAppIniFileStorage : public TCustomAppStorage {
   std::string FFileName;
   TIniDocument FDocument;
   bool FFileReadOnly = false;
+  bool FLoadFailed = false;
 };
 
 }  // namespace korbenit

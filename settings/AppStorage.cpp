@@ -76,8 +76,8 @@ int32_t StrToInt(const std::string& text) {
 }
 
 TStoragePath TCustomAppStorage::ResolvePath(const std::string& path) const {
+  // Collapsing also drops a leading backslash.
   std::string normal = CollapseBackslashes(path);
-  if (!normal.empty() && normal.front() == '\\') normal.erase(0, 1);
   auto last = normal.rfind('\\');
   TStoragePath result;
   result.Key = last == std::string::npos ? normal : normal.substr(last + 1);

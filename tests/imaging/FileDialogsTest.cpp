@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -27,7 +29,7 @@ TEST(FilterExtension, FollowsTheFilterIndex) {
     const char* extension;
   };
   for (auto c : {Case{-1, ".bmp"}, Case{0, ".bmp"}, Case{1, ".bmp"}, Case{2, ".jpg"},
-                 Case{3, ".jpg"}, Case{9, ".jpg"}}) {
+                 Case{3, ".jpg"}, Case{9, ".jpg"}, Case{INT_MAX, ".jpg"}, Case{INT_MIN, ".bmp"}}) {
     dialog.SetFilterIndex(c.index);
     EXPECT_EQ(dialog.FilterExtension(), c.extension) << c.index;
   }

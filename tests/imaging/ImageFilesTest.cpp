@@ -2,13 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
 #include "FileSizeLimit.h"
+#include "SafeFile.h"
 #include "RuntimeErrors.h"
 #include "TempFolder.h"
 
@@ -269,6 +277,75 @@ TEST(SaveFiles, AFailedWriteLeavesTheOldFileUntouched) {
   }
   EXPECT_EQ(ReadBytes(path), "the picture saved yesterday");
   EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
+TEST(SaveFiles, AFolderThatRefusesNewFilesGetsThePictureRewrittenInPlace) {
+  TTempFolder folder;
+  std::string path = folder / "picture.bmp";
+  WriteBytes(path, "the old picture, longer than nothing");
+  auto saved = safe_file_seam::CreateTemporary;
+  safe_file_seam::CreateTemporary = [](const std::string&, std::string&) {
+    errno = EACCES;
+    return -1;
+  };
+  struct stat before {}, after {};
+  ::stat(path.c_str(), &before);
+  SaveBitmapFile(ScreenPicture(), path);
+  safe_file_seam::CreateTemporary = saved;
+  ::stat(path.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  std::string written = ReadBytes(path);
+  EXPECT_EQ(TBytes(written.begin(), written.end()), EncodeBitmap(ScreenPicture()));
+}
+
+// One row of memory stands for every row: such pictures cost nothing to describe.
+TPicture Huge(int width, int height) {
+  static auto row = std::make_shared<std::vector<uint8_t>>(4 * 70000u);
+  return TPicture(width, height, 32, 0, std::shared_ptr<const uint8_t>(row, row->data()));
+}
+
+TEST(SaveFiles, APictureTooBigForTheFormatIsRefusedBeforeAnythingIsWritten) {
+  TTempFolder folder;
+  for (auto picture : {Huge(65536, 65536), Huge(32768, 32768), Huge(INT_MAX, 1)}) {
+    try {
+      SaveBitmapFile(picture, folder / "huge.bmp");
+      ADD_FAILURE() << picture.Width() << " x " << picture.Height();
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_STREQ(e.what(), "Bitmap ist ungültig");
+    }
+  }
+  EXPECT_EQ(folder.EntryCount(), 0u);
+}
+
+TEST(SaveFiles, MemoryThatRunsOutIsReportedInTheRuntimesWords) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the address sanitizer ends the program on a failed allocation";
+#endif
+  TTempFolder folder;
+  pid_t child = ::fork();
+  if (child == 0) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_AS, &limit);
+    long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(2);
+    limit.rlim_cur = static_cast<rlim_t>(pages) * 4096 + (64 << 20);
+    ::setrlimit(RLIMIT_AS, &limit);
+    int refused = 0;
+    for (auto save : {SaveBitmapFile, SaveJpegFile}) {
+      try {
+        save(Huge(8000, 8000), folder / "big");
+      } catch (const EOutOfMemory& e) {
+        refused += std::string(e.what()) == "Zu wenig Arbeitsspeicher";
+      } catch (...) {
+      }
+    }
+    ::_exit(refused == 2 ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(folder.EntryCount(), 0u);
 }
 
 }  // namespace

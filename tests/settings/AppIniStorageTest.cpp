@@ -10,6 +10,7 @@
 #include "RuntimeErrors.h"
 #include "SafeFile.h"
 #include "TempFolder.h"
+#include "Unprivileged.h"
 
 namespace korbenit {
 namespace {
@@ -195,6 +196,42 @@ TEST(IniFile, AnUnreadableFileRaisesToTheCaller) {
   }
 }
 
+// As another user: a file we cannot read is never overwritten with the empty document
+// of the failed load, and someone else's file we may not write is left alone.
+TEST(IniFile, AFileThisUserMayNotReadOrWriteStaysAsItWas) {
+  struct Case {
+    mode_t mode;
+    int result;  // 1: the load raised EFOpenError
+  };
+  for (auto c : {Case{0200, 1}, Case{0644, 0}}) {
+    SCOPED_TRACE(c.mode);
+    TTempFolder folder;
+    std::filesystem::permissions(folder.Path(), std::filesystem::perms(0777));
+    std::string path = folder / "Vantor_Screenshot.ini";
+    WriteBytes(path, "[CONFIG]\r\nA=1\r\n");
+    ::chmod(path.c_str(), c.mode);
+    int result = testing::RunAsNobody([&] {
+      TAppIniFileStorage storage;
+      try {
+        storage.SetFileName(path);
+      } catch (const EFOpenError&) {
+        return 1;
+      }
+      storage.SetDefaultSection("CONFIG");
+      storage.WriteStr("COMPORT", "COM3");
+      return 0;  // the storage's destructor flushes as the child ends
+    });
+    if (result < 0) GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(result, c.result);
+    ::chmod(path.c_str(), 0644);
+    EXPECT_EQ(ReadBytes(path), "[CONFIG]\r\nA=1\r\n");
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(folder.EntryCount(), 1u);
+  }
+}
+
 TEST(IniFile, AFailedWriteIsSilentOrGoesToOnError) {
   TTempFolder folder;
   testing::WriteBytes(folder / "blocker", "");
@@ -239,7 +276,7 @@ TEST(IniFile, RewritingKeepsThePermissionBits) {
 TEST(IniFile, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
   TIniRig rig("[CONFIG]\r\nA=1\r\n");
   auto saved = safe_file_seam::CreateTemporary;
-  safe_file_seam::CreateTemporary = [](char*) {
+  safe_file_seam::CreateTemporary = [](const std::string&, std::string&) {
     errno = EACCES;
     return -1;
   };
