@@ -81,7 +81,9 @@ void TSerialThread::Abandon(std::unique_ptr<TSerialThread> thread) {
   TAbandonedThreads::Instance().Add(std::move(thread));
 }
 
-void TSerialThread::JoinAbandoned(bool all) { TAbandonedThreads::Instance().Join(all); }
+void TSerialThread::JoinAbandoned(bool all) {
+  TAbandonedThreads::Instance().Join(all);
+}
 
 // A failed delivery ends the watch silently and leaves the unread input alone; a stop
 // or a failed wait clears both queues on the way out, unless the port is gone.

@@ -66,7 +66,9 @@ std::string FollowLinks(std::string path) {
   return path;
 }
 
-bool RefusedByFolder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+bool RefusedByFolder(int error) {
+  return error == EACCES || error == EPERM || error == EROFS;
+}
 
 // Replacing such a file would change its owner, cut its other names, or put a plain
 // file where a device or pipe was.
@@ -115,7 +117,9 @@ void TReplacingFile::OpenInPlace() {
   FInPlace = true;
 }
 
-TReplacingFile::~TReplacingFile() { Discard(); }
+TReplacingFile::~TReplacingFile() {
+  Discard();
+}
 
 void TReplacingFile::Discard() noexcept {
   if (FHandle >= 0) ::close(FHandle);
@@ -154,8 +158,8 @@ void TReplacingFile::NameTemporary() {
 
 void TReplacingFile::CommitInPlace() {
   // What is left of a longer old content goes; devices and pipes have no length.
-  bool stored = !FRegular || (::ftruncate(FHandle, static_cast<off_t>(FWritten)) == 0 &&
-                              ::fsync(FHandle) == 0);
+  bool stored = !FRegular ||
+                (::ftruncate(FHandle, static_cast<off_t>(FWritten)) == 0 && ::fsync(FHandle) == 0);
   bool closed = ::close(FHandle) == 0;
   FHandle = -1;
   if (!stored || !closed) throw EWriteError();

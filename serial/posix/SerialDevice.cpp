@@ -5,8 +5,8 @@
 #include "VirtualPorts.h"
 
 #include <asm/termbits.h>
-#include <linux/serial.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -36,20 +36,29 @@ int RetryIoctl(int fd, unsigned long request, void* arg) {
 
 tcflag_t CharacterSize(uint8_t byteSize) {
   switch (byteSize) {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
   }
 }
 
 tcflag_t ParityFlags(uint8_t parity) {
   switch (parity) {
-    case 1: return PARENB | PARODD;
-    case 2: return PARENB;
-    case 3: return PARENB | PARODD | CMSPAR;
-    case 4: return PARENB | CMSPAR;
-    default: return 0;
+    case 1:
+      return PARENB | PARODD;
+    case 2:
+      return PARENB;
+    case 3:
+      return PARENB | PARODD | CMSPAR;
+    case 4:
+      return PARENB | CMSPAR;
+    default:
+      return 0;
   }
 }
 
@@ -60,8 +69,8 @@ void ApplyRawMode(termios2& tio, const TDeviceControlRecord& record) {
   if (record.InX) tio.c_iflag |= IXOFF;
   tio.c_oflag = 0;
   tio.c_lflag = 0;
-  tio.c_cflag = CREAD | CLOCAL | BOTHER | CharacterSize(record.ByteSize) |
-                ParityFlags(record.Parity);
+  tio.c_cflag =
+      CREAD | CLOCAL | BOTHER | CharacterSize(record.ByteSize) | ParityFlags(record.Parity);
   if (record.StopBits != 0) tio.c_cflag |= CSTOPB;
   if (record.OutxCtsFlow || record.RtsControl == 2) tio.c_cflag |= CRTSCTS;
   tio.c_ispeed = record.BaudRate;
@@ -115,9 +124,13 @@ bool IsFirstByteRead(const TDeviceTimeouts& t) {
 
 TSerialDevice::TSerialDevice() : FPlatform(std::make_unique<TPlatform>()) {}
 
-TSerialDevice::~TSerialDevice() { Close(); }
+TSerialDevice::~TSerialDevice() {
+  Close();
+}
 
-bool TSerialDevice::IsOpen() const { return FPlatform->Fd >= 0; }
+bool TSerialDevice::IsOpen() const {
+  return FPlatform->Fd >= 0;
+}
 
 // The lock comes first and the exclusive mark last, so that a refused open leaves the
 // terminal as it found it. A terminal that another program has marked exclusive is busy
@@ -228,8 +241,8 @@ int TSerialDevice::Read(char* buffer, int32_t count, int32_t& received) {
   if (received == count || IsImmediateRead(p.Timeouts)) return 0;
   if (!IsFirstByteRead(p.Timeouts)) return p.ReadWithDeadline(buffer, count, received);
   if (received > 0) return 0;
-  int error = p.WaitReadable(static_cast<int>(std::min<uint32_t>(p.Timeouts.ReadTotalConstant,
-                                                                 0x7FFFFFFF)));
+  int error = p.WaitReadable(
+      static_cast<int>(std::min<uint32_t>(p.Timeouts.ReadTotalConstant, 0x7FFFFFFF)));
   if (error == ETIMEDOUT) return 0;
   if (error != 0) return error;
   received += p.TakeBuffered(buffer, count);
@@ -307,12 +320,12 @@ int TSerialDevice::TPlatform::ReadCounters(std::optional<TLineCounters>& counter
   int error = RetryIoctl(Fd, TIOCGICOUNT, &icount);
   if (error == ENOTTY || error == EINVAL || error == ENOIOCTLCMD_ERRNO) return 0;
   if (error != 0) return error;
-  counters = TLineCounters{
-      static_cast<uint32_t>(icount.cts),    static_cast<uint32_t>(icount.dsr),
-      static_cast<uint32_t>(icount.rng),    static_cast<uint32_t>(icount.dcd),
-      static_cast<uint32_t>(icount.frame),  static_cast<uint32_t>(icount.overrun),
-      static_cast<uint32_t>(icount.parity), static_cast<uint32_t>(icount.brk),
-      static_cast<uint32_t>(icount.buf_overrun)};
+  counters =
+      TLineCounters{static_cast<uint32_t>(icount.cts),        static_cast<uint32_t>(icount.dsr),
+                    static_cast<uint32_t>(icount.rng),        static_cast<uint32_t>(icount.dcd),
+                    static_cast<uint32_t>(icount.frame),      static_cast<uint32_t>(icount.overrun),
+                    static_cast<uint32_t>(icount.parity),     static_cast<uint32_t>(icount.brk),
+                    static_cast<uint32_t>(icount.buf_overrun)};
   return 0;
 }
 
@@ -353,8 +366,7 @@ int TSerialDevice::Purge(unsigned flags) {
   if (input) FPlatform->DropBuffered();
   if (!input && !output) return 0;
   int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
-  return RetryIoctl(FPlatform->Fd, TCFLSH,
-                    reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
+  return RetryIoctl(FPlatform->Fd, TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
 }
 
 int TSerialDevice::QueuedInput(int32_t& count) {

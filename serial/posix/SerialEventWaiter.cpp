@@ -63,7 +63,9 @@ struct TSerialEventWaiter::TPlatform {
   TLineCounters LastCounters;
 
   TPlatform(TSerialDevice& device, TSerialEvents mask, int32_t inputSize)
-      : Device(device.Platform()), Port(device), Mask(mask),
+      : Device(device.Platform()),
+        Port(device),
+        Mask(mask),
         Rx80Level(int64_t{inputSize} * 8 / 10) {}
 
   void Watch();
@@ -90,8 +92,7 @@ void TSerialEventWaiter::TPlatform::Watch() {
   LastCounters = counters.value_or(TLineCounters{});
 }
 
-TSerialEventWaiter::TSerialEventWaiter(TSerialDevice& device, TSerialEvents mask,
-                                       int32_t inputSize)
+TSerialEventWaiter::TSerialEventWaiter(TSerialDevice& device, TSerialEvents mask, int32_t inputSize)
     : FPlatform(std::make_unique<TPlatform>(device, mask, inputSize)) {
   FPlatform->Watch();
 }

@@ -33,8 +33,8 @@ struct stat StatOf(const std::string& path) {
 TEST(ReplacingFile, ANameThatCanHoldNoFileFailsBeforeAnythingIsWritten) {
   TTempFolder folder;
   fs::create_directory(folder / "pictures");
-  for (std::string path : {std::string(), folder / "pictures", folder / "pictures/",
-                           folder / "missing/picture.bmp"}) {
+  for (std::string path :
+       {std::string(), folder / "pictures", folder / "pictures/", folder / "missing/picture.bmp"}) {
     try {
       TReplacingFile file(path);
       ADD_FAILURE() << "made a file at '" << path << "'";
