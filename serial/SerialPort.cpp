@@ -242,11 +242,6 @@ TLineErrors TCustomSerialPort::TakeLineErrors() {
 
 bool TCustomSerialPort::EventThreadRunning() const { return FThread && !FThread->Ended(); }
 
-void TCustomSerialPort::DispatchEvents(TSerialEvents events) {
-  for (TSerialEvent event : HandlerOrder)
-    if (events.Contains(event)) DispatchEvent(event);
-}
-
 void TCustomSerialPort::DispatchEvent(TSerialEvent event) {
   using E = TSerialEvent;
   switch (event) {

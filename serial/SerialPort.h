@@ -91,8 +91,8 @@ class TCustomSerialPort : public TSerialPortInterface {
   TErrorEvent OnError;
   TNotifyEvent OnRx80Full;
 
-  // The handler sequence for one wake-up of the event thread, and its single steps.
-  void DispatchEvents(TSerialEvents events);
+  // One step of the handler sequence that the event thread runs for a wake-up, in
+  // HandlerOrder.
   void DispatchEvent(TSerialEvent event);
   bool HasEventThread() const { return FThread != nullptr; }
   bool EventThreadRunning() const;

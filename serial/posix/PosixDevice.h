@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "../SerialDevice.h"
-#include "../SerialTypes.h"
 
 namespace korbenit {
 
@@ -46,10 +45,5 @@ struct TSerialDevice::TPlatform {
   int ReadWithDeadline(char* buffer, int32_t count, int32_t& received);
   int DrainOutput(int waitMs);
 };
-
-// Whether the event waiter must look at modem lines and counters: only for events that
-// need them, and only on a port that has lines or counters at all. A port whose lines
-// are all low still has them.
-bool WatchesLineSignals(TSerialEvents mask, bool hasModemLines, bool hasCounters);
 
 }  // namespace korbenit

@@ -21,11 +21,14 @@ constexpr int SignalPollMs = 100;
 constexpr uint64_t StopToken = 0;
 constexpr uint64_t PortToken = 1;
 
-bool WantsSignals(TSerialEvents mask) {
+// Modem lines and counters are looked at only for events that need them, and only on a
+// port that has lines or counters at all; a port whose lines are all low still has them.
+bool WatchesLineSignals(TSerialEvents mask, bool hasModemLines, bool hasCounters) {
   using E = TSerialEvent;
+  bool wanted = false;
   for (auto e : {E::evCTS, E::evDSR, E::evRLSD, E::evRing, E::evBreak, E::evError})
-    if (mask.Contains(e)) return true;
-  return false;
+    wanted = wanted || mask.Contains(e);
+  return wanted && (hasModemLines || hasCounters);
 }
 
 // A descriptor of our own, closed with its owner.
@@ -45,10 +48,6 @@ int CreatedOrThrow(int fd) {
 }
 
 }  // namespace
-
-bool WatchesLineSignals(TSerialEvents mask, bool hasModemLines, bool hasCounters) {
-  return WantsSignals(mask) && (hasModemLines || hasCounters);
-}
 
 struct TSerialEventWaiter::TPlatform {
   TSerialDevice::TPlatform& Device;
