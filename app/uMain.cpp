@@ -62,10 +62,15 @@ TMain::TMain(std::unique_ptr<TSerialPortInterface> port, QString settingsFolder,
   BuildControls();
   FPort->OnAfterOpen = [this](TSerialPortInterface& sender) { cPortAfterOpen(sender); };
   FPort->OnAfterClose = [this](TSerialPortInterface& sender) { cPortAfterClose(sender); };
+  FormStorage1.AppStorage = &IniFile;
+  FormStorage1.AppStoragePath = "Main\\";
   RunHandler([this] { FormCreate(); });
 }
 
+// Ended without a close request (EXIT), the placement is saved now, while the settings
+// storage still exists.
 TMain::~TMain() {
+  RunHandler([this] { FormStorage1.WindowDestroyed(); });
   // The port's notifications point at controls that are about to go.
   FPort->OnAfterOpen = nullptr;
   FPort->OnAfterClose = nullptr;
@@ -155,6 +160,8 @@ void TMain::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (FShown) return;
   FShown = true;
+  // The placement comes back before the show handler reads its own settings.
+  RunHandler([this] { FormStorage1.WindowShown(); });
   RunHandler([this] { FormShow(); });
 }
 
@@ -175,6 +182,7 @@ void TMain::ReadSettings() {
 
 // A close handler that fails keeps the window open; EXIT still ends the program.
 void TMain::closeEvent(QCloseEvent* event) {
+  RunHandler([this] { FormStorage1.CloseAllowed(); });
   if (!RunHandler([this] { FormClose(); })) {
     event->ignore();
     return;

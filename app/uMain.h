@@ -15,6 +15,7 @@
 #include "ImageControl.h"
 #include "PortList.h"
 #include "ScreenTransfer.h"
+#include "WidgetPlacement.h"
 #include "SerialPortInterface.h"
 
 namespace korbenit {
@@ -59,6 +60,12 @@ class TMain : public QWidget, private TCaptureView {
   // Components.
   TAppIniFileStorage IniFile;
   TESaveDialog SaveDlg;
+
+ private:
+  TWidgetPlacementWindow FPlacementWindow{*this, TFormBorderStyle::bsSingle, true};
+
+ public:
+  TFormStorage FormStorage1{FPlacementWindow};
 
   TSerialPortInterface& cPort() { return *FPort; }
   QColor LampColor() const;

@@ -31,17 +31,36 @@ TEST(MainSettings, DefaultsWithoutAFileAndNoFileMadeByReading) {
   EXPECT_FALSE(std::filesystem::exists(rig.SettingsFile));
 }
 
-TEST(MainSettings, TheCloseBoxWritesThemAndExitDoesNot) {
-  {
-    TWindowRig rig("[CONFIG]\r\nFILEFORMAT=2\r\n");
-    QTimer::singleShot(0, rig.Main->ButExit, &QPushButton::click);
-    QCoreApplication::exec();
+// The placement is written on both ways out, CONFIG only through the close box; on a
+// first run the placement's section comes first.
+TEST(MainSettings, TheCloseBoxWritesThemAndExitOnlyThePlacement) {
+  const std::string placement = "[Main]\r\nFormVersion=0\r\nShowCmd=1\r\nFlags=0\r\n";
+  struct Case {
+    const char* name;
+    const char* before;
+    bool exit;
+    std::string start;
+  };
+  for (const auto& c :
+       {Case{"EXIT", "[CONFIG]\r\nFILEFORMAT=2\r\n", true,
+             "[CONFIG]\r\nFILEFORMAT=2\r\n\r\n" + placement},
+        Case{"close box", "[CONFIG]\r\nFILEFORMAT=2\r\n", false,
+             "[CONFIG]\r\nFILEFORMAT=2\r\nCOMPORT=ttyKORB0\r\n\r\n" + placement},
+        Case{"first run", nullptr, false, placement}}) {
+    SCOPED_TRACE(c.name);
+    TWindowRig rig(c.before);
+    if (c.exit) {
+      QTimer::singleShot(0, rig.Main->ButExit, &QPushButton::click);
+      QCoreApplication::exec();
+    } else {
+      rig.Main->close();
+    }
     rig.Main.reset();
-    EXPECT_EQ(ReadBytes(rig.SettingsFile), "[CONFIG]\r\nFILEFORMAT=2\r\n\r\n");
+    std::string bytes = ReadBytes(rig.SettingsFile);
+    EXPECT_EQ(bytes.substr(0, c.start.size()), c.start);
+    EXPECT_EQ(bytes.find("COMPORT") == std::string::npos, c.exit);
+    EXPECT_NE(bytes.find("\r\nNormPos="), std::string::npos);
   }
-  TWindowRig rig("[CONFIG]\r\nFILEFORMAT=2\r\n");
-  rig.Main->close();
-  EXPECT_EQ(ReadBytes(rig.SettingsFile), "[CONFIG]\r\nFILEFORMAT=2\r\nCOMPORT=ttyKORB0\r\n\r\n");
 }
 
 TEST(MainSettings, AStoredValueThatIsNoNumberReachesTheErrorHandler) {
@@ -78,7 +97,8 @@ TEST(MainSettings, AnUnreadableSettingsFileIsReportedAndTheWindowGoesOn) {
   EXPECT_EQ(main->windowTitle(), "Korbenit - Screenshot v1.0");
   shown.clear();
   EXPECT_FALSE(main->close());
-  EXPECT_EQ(shown, std::vector<QString>{expected});
+  // The placement's save and the close handler each meet the file.
+  EXPECT_EQ(shown, (std::vector<QString>{expected, expected}));
   EXPECT_TRUE(main->isVisible());
   main.reset();
   EXPECT_TRUE(std::filesystem::is_directory(folder / "Vantor_Screenshot.ini"));

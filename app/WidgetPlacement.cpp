@@ -1,0 +1,103 @@
+#include "WidgetPlacement.h"
+
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QScreen>
+#include <QStyle>
+#include <QWindow>
+
+namespace korbenit {
+namespace {
+
+QSize PrimaryScreenSize() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->size() : QSize();
+}
+
+}  // namespace
+
+QMargins TWidgetPlacementWindow::FrameMargins() const {
+  return FWindow.windowHandle() ? FWindow.windowHandle()->frameMargins() : QMargins();
+}
+
+// The frame in the normal state, also while the window is minimized or maximized.
+QRect TWidgetPlacementWindow::NormalFrame() const {
+  if (!(FWindow.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
+    return FWindow.frameGeometry();
+  return FWindow.normalGeometry().marginsAdded(FrameMargins());
+}
+
+TWindowPlacement TWidgetPlacementWindow::GetPlacement() const {
+  TWindowPlacement placement;
+  placement.ShowCmd = FWindow.isMinimized() ? 2 : FWindow.isMaximized() ? 3 : 1;
+  placement.MinPosition = FMinPosition;
+  placement.MaxPosition = FMaxPosition;
+  QRect frame = NormalFrame();
+  placement.NormalPosition = {frame.left(), frame.top(), frame.left() + frame.width(),
+                              frame.top() + frame.height()};
+  return placement;
+}
+
+// The frame goes to the stored place before the window is first mapped, so it never
+// shows at its designed place first; a window of fixed size keeps its size.
+void TWidgetPlacementWindow::SetPlacement(const TWindowPlacement& placement) {
+  FMinPosition = placement.MinPosition;
+  FMaxPosition = placement.MaxPosition;
+  const TPlacementRect& r = placement.NormalPosition;
+  QPoint framePosition(r.Left, r.Top);
+  if (FWindow.windowHandle())
+    FWindow.windowHandle()->setFramePosition(framePosition);
+  else
+    FWindow.move(framePosition);
+  if (FStyle == TFormBorderStyle::bsSizeable || FStyle == TFormBorderStyle::bsSizeToolWin) {
+    QMargins m = FrameMargins();
+    FWindow.resize(r.Right - r.Left - m.left() - m.right(), r.Bottom - r.Top - m.top() - m.bottom());
+  }
+  switch (placement.ShowCmd) {
+    case 0: break;  // a hidden window is only moved
+    case 2: SetWindowState(TWindowState::wsMinimized); break;
+    case 3: SetWindowState(TWindowState::wsMaximized); break;
+    default: SetWindowState(TWindowState::wsNormal);
+  }
+}
+
+// Mapped on the screen, not only marked for showing: during its show event a window
+// is not visible yet.
+bool TWidgetPlacementWindow::Visible() const {
+  return FWindow.windowHandle() && FWindow.windowHandle()->isVisible();
+}
+
+void TWidgetPlacementWindow::PostMinimize() {
+  QWidget* window = &FWindow;
+  QMetaObject::invokeMethod(
+      window, [window] { window->setWindowState(window->windowState() | Qt::WindowMinimized); },
+      Qt::QueuedConnection);
+}
+
+void TWidgetPlacementWindow::SetWindowState(TWindowState state) {
+  Qt::WindowStates states = FWindow.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+  if (state == TWindowState::wsMinimized) states |= Qt::WindowMinimized;
+  if (state == TWindowState::wsMaximized) states |= Qt::WindowMaximized;
+  if (states != FWindow.windowState()) FWindow.setWindowState(states);
+}
+
+int32_t TWidgetPlacementWindow::ScreenWidth() const { return PrimaryScreenSize().width(); }
+
+int32_t TWidgetPlacementWindow::ScreenHeight() const { return PrimaryScreenSize().height(); }
+
+int32_t TWidgetPlacementWindow::PixelsPerInch() const {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? qRound(screen->logicalDotsPerInch()) : 96;
+}
+
+// Single borders are one pixel; sizeable ones are as wide as the style's frame.
+int32_t TWidgetPlacementWindow::BorderSize(TFormBorderStyle style) const {
+  switch (style) {
+    case TFormBorderStyle::bsNone: return 0;
+    case TFormBorderStyle::bsSingle:
+    case TFormBorderStyle::bsToolWindow: return 1;
+    default: return FWindow.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &FWindow);
+  }
+}
+
+}  // namespace korbenit
