@@ -38,21 +38,22 @@ TWindowPlacement TWidgetPlacementWindow::GetPlacement() const {
   return placement;
 }
 
-// The frame goes to the stored place before the window is first mapped, so it never
-// shows at its designed place first; a window of fixed size keeps its size.
+// Before the native window exists, move() places the frame; afterwards the window
+// system is asked for the frame position. A window of fixed size keeps its size.
 void TWidgetPlacementWindow::SetPlacement(const TWindowPlacement& placement) {
   FMinPosition = placement.MinPosition;
   FMaxPosition = placement.MaxPosition;
   const TPlacementRect& r = placement.NormalPosition;
-  QPoint framePosition(r.Left, r.Top);
-  if (FWindow.windowHandle())
-    FWindow.windowHandle()->setFramePosition(framePosition);
-  else
-    FWindow.move(framePosition);
-  if (FStyle == TFormBorderStyle::bsSizeable || FStyle == TFormBorderStyle::bsSizeToolWin) {
-    QMargins m = FrameMargins();
-    FWindow.resize(r.Right - r.Left - m.left() - m.right(), r.Bottom - r.Top - m.top() - m.bottom());
+  QRect frame(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
+  if (frame.topLeft() != NormalFrame().topLeft()) {
+    if (FWindow.windowHandle())
+      FWindow.windowHandle()->setFramePosition(frame.topLeft());
+    else
+      FWindow.move(frame.topLeft());
   }
+  if (FStyle == TFormBorderStyle::bsSizeable || FStyle == TFormBorderStyle::bsSizeToolWin)
+    FWindow.resize(frame.size().shrunkBy(FrameMargins()));
+
   switch (placement.ShowCmd) {
     case 0: break;  // a hidden window is only moved
     case 2: SetWindowState(TWindowState::wsMinimized); break;

@@ -156,12 +156,21 @@ void TMain::FormCreate() {
   if (settingsError) std::rethrow_exception(settingsError);
 }
 
+// The placement comes back as the window is first shown, before the show handler reads
+// its own settings, and before the native window exists: the frame then goes straight
+// to its stored place instead of appearing at the designed one first.
+void TMain::setVisible(bool visible) {
+  if (visible && !FPlacementRestored) {
+    FPlacementRestored = true;
+    RunHandler([this] { FormStorage1.WindowShown(); });
+  }
+  QWidget::setVisible(visible);
+}
+
 void TMain::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (FShown) return;
   FShown = true;
-  // The placement comes back before the show handler reads its own settings.
-  RunHandler([this] { FormStorage1.WindowShown(); });
   RunHandler([this] { FormShow(); });
 }
 

@@ -83,6 +83,7 @@ class TMain : public QWidget, private TCaptureView {
   TPortListSources PortSources;
 
  protected:
+  void setVisible(bool visible) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
@@ -115,6 +116,7 @@ class TMain : public QWidget, private TCaptureView {
   QString FSettingsFolder;
   QString FStoredPort;
   bool FShown = false;
+  bool FPlacementRestored = false;
   bool FTransferRunning = false;
   bool FEnding = false;
 };

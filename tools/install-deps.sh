@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils openbox xdotool wmctrl
   locales-all
 )
 
