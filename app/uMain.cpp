@@ -11,6 +11,10 @@
 
 #include "Application.h"
 #include "AsciiCase.h"
+#include "Distribution.h"
+#include "Platform.h"
+#include "uAbout.h"
+#include "uDebug.h"
 #include "ImageFiles.h"
 
 namespace korbenit {
@@ -175,6 +179,10 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::FormShow() {
+  if (Debug)
+    RunDistributionMode(QCoreApplication::arguments().mid(1), AppVersion,
+                        QCoreApplication::applicationFilePath().toStdString(), *Debug,
+                        [] { return TopLevelWindowOfClassExists("TAPPBUILDER"); });
   std::error_code ignored;  // the folder is a convenience; failing to make it is harmless
   std::filesystem::create_directories(BmpPath.toStdString(), ignored);
   ReadSettings();
@@ -216,7 +224,9 @@ void TMain::ButExitClick() {
   QCoreApplication::exit(0);
 }
 
-void TMain::ButAboutClick() {}
+void TMain::ButAboutClick() {
+  if (About) About->exec();
+}
 
 void TMain::ButSaveAsClick() {
   sBar->clearMessage();

@@ -20,6 +20,9 @@
 
 namespace korbenit {
 
+class TAbout;
+class TDebug;
+
 // A drop-down list that tells its owner just before it opens.
 class TDropDownList : public QComboBox {
  public:
@@ -66,6 +69,10 @@ class TMain : public QWidget, private TCaptureView {
 
  public:
   TFormStorage FormStorage1{FPlacementWindow};
+
+  // The other two windows, made after this one; the program's entry hands them over.
+  TDebug* Debug = nullptr;
+  TAbout* About = nullptr;
 
   TSerialPortInterface& cPort() { return *FPort; }
   QColor LampColor() const;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake
-  qt6-base-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth x11-utils openbox xdotool wmctrl

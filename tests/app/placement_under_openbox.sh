@@ -9,60 +9,24 @@ if [ "${2:-}" != "--inside" ]; then
 fi
 export QT_QPA_PLATFORM=xcb
 title="Korbenit - Screenshot v1.0"
+source "$(dirname "$0")/openbox_session.sh"
 work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'session_cleanup; rm -rf "$work"' EXIT
 # The settings file lives beside the executable: a copy of its own keeps the build's clean.
 cp "$program" "$work/korbenit-screenshot"
 settings="$work/Vantor_Screenshot.ini"
-
-until_true() {  # tries a command for up to 10 s
-  for _ in $(seq 100); do
-    if eval "$1" >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  echo "timed out waiting for: $1" >&2
-  return 1
-}
-
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-# openbox announces itself before it manages windows, and a window mapped in that moment
-# stays unmanaged: probe windows of our own are mapped until one is listed as managed.
-wm_ready() {
-  for attempt in $(seq 20); do
-    xmessage -title "korbenit-probe-$attempt" probe 2>/dev/null &
-    local probe=$!
-    for _ in $(seq 10); do
-      if wmctrl -l 2>/dev/null | grep -q "korbenit-probe-$attempt"; then
-        kill "$probe"
-        return 0
-      fi
-      sleep 0.1
-    done
-    kill "$probe"
-  done
-  echo "the window manager never managed a window" >&2
-  return 1
-}
-wm_ready
+start_window_manager
 
 start() {
   "$work/korbenit-screenshot" &
   app=$!
-  pids+=($app)
+  session_pids+=($app)
   until_true "wmctrl -l | grep -q '$title'"
-  wid=$(xdotool search --name "$title" | head -1)
+  wid=$(window_id "$title")
 }
 
-# The frame's top-left corner, from wmctrl's client position less openbox's border.
 frame_position() {
-  xwininfo -id "$wid" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-    /Relative upper-left X/ {rx=$4} /Relative upper-left Y/ {ry=$4} END {print x-rx "," y-ry}'
+  frame_geometry "$wid" | awk '{print $1 "," $2}'
 }
 
 move_to() {

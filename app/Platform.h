@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace korbenit {
+
+// Whether a top-level window of the window class className exists on the display: a
+// child of the root window, or a client that a window manager has put into its frame.
+// On a window system without window classes none exists.
+bool TopLevelWindowOfClassExists(const std::string& className);
+
+// What executables' names end in on this platform ("" here, ".exe" on Windows).
+const char* ExecutableSuffix();
+
+}  // namespace korbenit
