@@ -64,7 +64,8 @@ bool HasClass(xcb_connection_t* c, xcb_window_t window, const std::string& class
 }  // namespace
 
 bool TopLevelWindowOfClassExists(const std::string& className) {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (!qGuiApp || QGuiApplication::platformName() != QStringLiteral("xcb")) return false;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
   xcb_connection_t* c = x11 ? x11->connection() : nullptr;
   if (!c) return false;
   for (auto screens = xcb_setup_roots_iterator(xcb_get_setup(c)); screens.rem;
