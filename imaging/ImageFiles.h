@@ -48,6 +48,6 @@ class TJPEGImage {
 // EFCreateError naming the path, EWriteError, EJPEG, EStreamError, EOutOfMemory, and
 // EInvalidGraphic for a picture too big for a BMP file.
 void SaveBitmapFile(const TPicture& picture, const std::string& path);
-void SaveJpegFile(const TPicture& picture, const std::string& path);
+void SaveJpegFile(const TPicture& picture, const std::string& path, int quality = 90);
 
 }  // namespace korbenit

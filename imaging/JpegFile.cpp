@@ -170,9 +170,10 @@ void TJPEGImage::SaveToFile(const std::string& path) {
   file.Commit();
 }
 
-void SaveJpegFile(const TPicture& picture, const std::string& path) {
+void SaveJpegFile(const TPicture& picture, const std::string& path, int quality) {
   WithRuntimeMemoryError([&] {
     TJPEGImage jpeg;
+    jpeg.CompressionQuality = quality;
     jpeg.Assign(picture);
     jpeg.SaveToFile(path);
   });

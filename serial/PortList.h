@@ -17,4 +17,9 @@ struct TPortListSources {
 // it raises ESerialPort code 23 and leaves target as it was.
 void ListSerialPorts(TStringList& target, const TPortListSources& sources = {});
 
+// What the machine knows about a listed port, for people: the USB manufacturer and
+// product, vendor:product id and serial number ("FTDI FT232R, 0403:6001, serial A1B2");
+// "virtual" for a virtual port; empty when nothing is known.
+std::string DescribePort(const std::string& name, const TPortListSources& sources = {});
+
 }  // namespace korbenit

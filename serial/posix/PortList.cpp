@@ -3,6 +3,8 @@
 #include "../PortList.h"
 
 #include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -67,15 +69,60 @@ void AddVirtualPorts(const std::string& folder, std::set<std::string>& ports) {
     if (IsLiveLink(folder, entry->d_name)) ports.insert(entry->d_name);
 }
 
+std::string ReadAttribute(const std::string& folder, const char* name) {
+  std::ifstream file(folder + "/" + name);
+  std::string value;
+  std::getline(file, value);
+  return value;
+}
+
+// The USB device a tty hangs from: the nearest folder above its device that has a
+// vendor id.
+std::string UsbDeviceFolder(const std::string& ttyEntry) {
+  char resolved[PATH_MAX];
+  if (!::realpath((ttyEntry + "/device").c_str(), resolved)) return {};
+  for (std::string folder = resolved; folder.size() > 1;
+       folder = folder.substr(0, folder.rfind('/'))) {
+    if (Exists(folder + "/idVendor", true)) return folder;
+  }
+  return {};
+}
+
+std::string DescribeUsbDevice(const std::string& folder) {
+  std::string maker = ReadAttribute(folder, "manufacturer");
+  std::string product = ReadAttribute(folder, "product");
+  std::string name = maker.empty() || product.empty() ? maker + product : maker + " " + product;
+  std::string text = name.empty() ? "" : name + ", ";
+  text += ReadAttribute(folder, "idVendor") + ":" + ReadAttribute(folder, "idProduct");
+  if (std::string serial = ReadAttribute(folder, "serial"); !serial.empty())
+    text += ", serial " + serial;
+  return text;
+}
+
+std::string ClassFolder(const TPortListSources& sources) {
+  return sources.DeviceClassFolder.empty() ? "/sys/class/tty" : sources.DeviceClassFolder;
+}
+
+std::string VirtualFolder(const TPortListSources& sources) {
+  return sources.VirtualPortsFolder.empty() ? VirtualPortsFolder() : sources.VirtualPortsFolder;
+}
+
 }  // namespace
+
+std::string DescribePort(const std::string& name, const TPortListSources& sources) {
+  std::string entry = ClassFolder(sources) + "/" + name;
+  if (name.find('/') == std::string::npos && Exists(entry + "/device", false)) {
+    std::string usb = UsbDeviceFolder(entry);
+    return usb.empty() ? std::string() : DescribeUsbDevice(usb);
+  }
+  std::string folder = VirtualFolder(sources);
+  return IsTrustedFolder(folder) && IsLiveLink(folder, name) ? "virtual" : "";
+}
 
 void ListSerialPorts(TStringList& target, const TPortListSources& sources) {
   std::set<std::string> ports;
-  AddDevicePorts(sources.DeviceClassFolder.empty() ? "/sys/class/tty" : sources.DeviceClassFolder,
-                 ports);
-  AddVirtualPorts(sources.VirtualPortsFolder.empty() ? VirtualPortsFolder()
-                                                     : sources.VirtualPortsFolder,
-                  ports);
+  AddDevicePorts(ClassFolder(sources), ports);
+  AddVirtualPorts(VirtualFolder(sources), ports);
   TStringList names(ports.begin(), ports.end());
   std::sort(names.begin(), names.end(),
             [](const std::string& a, const std::string& b) { return LessIgnoringCase(a, b); });

@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <filesystem>
 
@@ -27,6 +28,11 @@ using testing::ReadBytes;
 using testing::TTempFolder;
 using testing::WriteBytes;
 using TBytes = std::vector<uint8_t>;
+
+// Both writers, each with its defaults.
+const std::vector<std::function<void(const TPicture&, const std::string&)>> Writers = {
+    [](const TPicture& p, const std::string& path) { SaveBitmapFile(p, path); },
+    [](const TPicture& p, const std::string& path) { SaveJpegFile(p, path); }};
 
 uint32_t Get32(const TBytes& b, std::size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
@@ -253,7 +259,7 @@ TEST(SaveFiles, AFolderThatCannotHoldTheFileFailsWithItsFullPath) {
   TTempFolder folder;
   WriteBytes(folder / "plain", "");
   for (std::string path : {folder / "missing/picture.bmp", folder / "plain/picture.bmp"}) {
-    for (auto save : {SaveBitmapFile, SaveJpegFile}) {
+    for (const auto& save : Writers) {
       try {
         save(ScreenPicture(), path);
         ADD_FAILURE() << "saved into " << path;
@@ -332,7 +338,7 @@ TEST(SaveFiles, MemoryThatRunsOutIsReportedInTheRuntimesWords) {
     limit.rlim_cur = static_cast<rlim_t>(pages) * 4096 + (64 << 20);
     ::setrlimit(RLIMIT_AS, &limit);
     int refused = 0;
-    for (auto save : {SaveBitmapFile, SaveJpegFile}) {
+    for (const auto& save : Writers) {
       try {
         save(Huge(8000, 8000), folder / "big");
       } catch (const EOutOfMemory& e) {
