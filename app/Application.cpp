@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 
+#include "Platform.h"
 #include "Synchronizer.h"
 
 namespace korbenit {
@@ -13,6 +14,7 @@ QString WithClosingPoint(const QString& message) {
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  LoadInterfaceFonts();
   FPresenter = [](const QString& caption, const QString& message) {
     QMessageBox::critical(QApplication::activeWindow(), caption, message, QMessageBox::Ok);
   };

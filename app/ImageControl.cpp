@@ -1,5 +1,8 @@
 #include "ImageControl.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace korbenit {
@@ -29,6 +32,24 @@ void TImageControl::PaintLine(int line, const TLineColours& colours) {
   int width = std::min<int>(canvas.width(), static_cast<int>(colours.size()));
   for (int x = 0; x < width; ++x) row[x] = ToRgb(colours[static_cast<std::size_t>(x)]);
   update(0, line, width, 1);
+}
+
+void TImageControl::contextMenuEvent(QContextMenuEvent* event) {
+  if (OnContextMenu) OnContextMenu(event->globalPos());
+}
+
+void TImageControl::mousePressEvent(QMouseEvent* event) {
+  FPressed = event->button() == Qt::LeftButton;
+  FPressedAt = event->position().toPoint();
+}
+
+void TImageControl::mouseMoveEvent(QMouseEvent* event) {
+  if (!FPressed || !(event->buttons() & Qt::LeftButton)) return;
+  if ((event->position().toPoint() - FPressedAt).manhattanLength() <
+      QApplication::startDragDistance())
+    return;
+  FPressed = false;
+  if (OnDragOut) OnDragOut();
 }
 
 void TImageControl::paintEvent(QPaintEvent*) {

@@ -9,6 +9,10 @@ namespace korbenit {
 // On a window system without window classes none exists.
 bool TopLevelWindowOfClassExists(const std::string& className);
 
+// Makes the windows' designed faces (MS Sans Serif, Tahoma, Courier New) available, or
+// faces with the same metrics, so that captions fit their controls as designed.
+void LoadInterfaceFonts();
+
 // What executables' names end in on this platform ("" here, ".exe" on Windows).
 const char* ExecutableSuffix();
 

@@ -1,6 +1,11 @@
 #include "uMain.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
+#include <QDrag>
+#include <QMimeData>
+#include <QShortcut>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QCoreApplication>
@@ -11,6 +16,7 @@
 
 #include "Application.h"
 #include "AsciiCase.h"
+#include "FailureHints.h"
 #include "Distribution.h"
 #include "Platform.h"
 #include "uAbout.h"
@@ -45,6 +51,10 @@ TPicture ToPicture(const QImage& image) {
 }
 
 }  // namespace
+
+QString TimeStampedName() {
+  return QDateTime::currentDateTime().toString(QStringLiteral("'Korbenit_'yyyyMMdd'_'HHmmss"));
+}
 
 QString FormatVersion(int32_t versionInTenths) {
   char text[32];
@@ -106,6 +116,54 @@ void TMain::BuildControls() {
   sBar = new QStatusBar(this);
   sBar->setGeometry(0, 414, 299, 19);
   sBar->setSizeGripEnabled(false);
+  BuildShortcuts();
+}
+
+// Each works only when its button would.
+void TMain::BuildShortcuts() {
+  auto add = [this](QKeySequence keys, std::function<void()> action) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, [action] { RunHandler(action); });
+  };
+  add(Qt::Key_F5, [this] {
+    if (ButGetScreen->isEnabled()) ButGetScreenClick();
+  });
+  add(QKeySequence::Save, [this] {
+    if (PictureComplete()) ButSaveAsClick();
+  });
+  add(QKeySequence::Copy, [this] { CopyPicture(); });
+  Screen->OnContextMenu = [this](const QPoint& at) { PictureMenu()->exec(at); };
+  Screen->OnDragOut = [this] { RunHandler([this] { DragPictureOut(); }); };
+}
+
+std::unique_ptr<QMenu> TMain::PictureMenu() {
+  auto menu = std::make_unique<QMenu>(this);
+  QAction* copy = menu->addAction(QStringLiteral("Copy"), this, [this] { CopyPicture(); });
+  QAction* save = menu->addAction(QStringLiteral("Save as..."), this,
+                                  [this] { RunHandler([this] { ButSaveAsClick(); }); });
+  copy->setEnabled(PictureComplete());
+  save->setEnabled(PictureComplete());
+  return menu;
+}
+
+void TMain::CopyPicture() {
+  if (!PictureComplete()) return;
+  QGuiApplication::clipboard()->setImage(Screen->Picture());
+  ShowStatus(QStringLiteral("Picture copied to the clipboard"));
+}
+
+// The picture leaves as an image and as a PNG file, for chats and file managers alike.
+void TMain::DragPictureOut() {
+  if (!PictureComplete()) return;
+  auto* data = new QMimeData;  // the drag owns it
+  data->setImageData(Screen->Picture());
+  QString file = FDragFolder.filePath(TimeStampedName() + QStringLiteral(".png"));
+  if (FDragFolder.isValid() && Screen->Picture().save(file, "PNG"))
+    data->setUrls({QUrl::fromLocalFile(file)});
+  auto* drag = new QDrag(Screen);  // Qt deletes it once the drag is over
+  drag->setMimeData(data);
+  drag->setPixmap(QPixmap::fromImage(Screen->Picture().scaledToWidth(60)));
+  drag->exec(Qt::CopyAction);
 }
 
 void TMain::BuildFooter() {
@@ -121,6 +179,10 @@ void TMain::BuildFooter() {
   cbPorts->setGeometry(64, 9, 81, 21);
   cbPorts->setEditable(false);
   cbPorts->OnDropDown = [this] { cbPortsDropDown(); };
+  // The closed list tells what its chosen port is.
+  connect(cbPorts, &QComboBox::currentIndexChanged, this, [this](int index) {
+    cbPorts->setToolTip(cbPorts->itemData(index, Qt::ToolTipRole).toString());
+  });
 
   LedPanel = new QFrame(Footer1);
   LedPanel->setGeometry(152, 11, 17, 17);
@@ -229,15 +291,14 @@ void TMain::ButAboutClick() {
 }
 
 void TMain::ButSaveAsClick() {
-  sBar->clearMessage();
-  QString proposed = QDateTime::currentDateTime().toString(QStringLiteral("'Korbenit_'yyyyMMdd'_'HHmmss"));
-  SaveDlg.SetFileName(proposed + SaveDlg.FilterExtension());
+  ShowStatus({});
+  SaveDlg.SetFileName(TimeStampedName() + SaveDlg.FilterExtension());
   if (!SaveDlg.Prompt()) return;
   try {
     SavePicture(SaveDlg.FileName());
   } catch (const std::exception& e) {
     Beep();
-    sBar->showMessage(QString::fromUtf8(e.what()));
+    ShowStatus(QString::fromUtf8(e.what()));
   }
 }
 
@@ -248,7 +309,7 @@ void TMain::SavePicture(const QString& path) {
   if (type == 1) SaveBitmapFile(picture, path.toStdString());
   if (type == 2) SaveJpegFile(picture, path.toStdString());
   if (type != 1 && type != 2) return;
-  sBar->showMessage(QStringLiteral("Saved as: ") + path.mid(path.lastIndexOf('/') + 1));
+  ShowStatus(QStringLiteral("Saved as: ") + path.mid(path.lastIndexOf('/') + 1));
 }
 
 void TMain::cbPortsDropDown() { RefreshPortList(cbPorts->currentText()); }
@@ -261,6 +322,7 @@ void TMain::RefreshPortList(const QString& name) {
   cbPorts->clear();
   for (const auto& port : ports) cbPorts->addItem(QString::fromStdString(port));
   SortPortList();
+  DescribePorts();
   int found = 0;
   for (int i = 0; i < cbPorts->count(); ++i)
     if (SameTextIgnoringCase(cbPorts->itemText(i).toStdString(), name.toStdString())) {
@@ -268,6 +330,19 @@ void TMain::RefreshPortList(const QString& name) {
       break;
     }
   cbPorts->setCurrentIndex(found);
+}
+
+// Each entry tells what the port is; the list opens as wide as its longest name.
+void TMain::DescribePorts() {
+  int widest = cbPorts->width();
+  for (int i = 0; i < cbPorts->count(); ++i) {
+    QString name = cbPorts->itemText(i);
+    QString what = QString::fromStdString(DescribePort(name.toStdString(), PortSources));
+    cbPorts->setItemData(i, what == QStringLiteral("virtual") ? QStringLiteral("virtual port") : what,
+                         Qt::ToolTipRole);
+    widest = std::max(widest, cbPorts->fontMetrics().horizontalAdvance(name) + 24);
+  }
+  cbPorts->view()->setMinimumWidth(widest);
 }
 
 void TMain::SortPortList() {
@@ -313,8 +388,16 @@ void TMain::PaintLine(int line, const TLineColours& colours) { Screen->PaintLine
 
 void TMain::SetSaveAsEnabled(bool enabled) { ButSaveAs->setEnabled(enabled); }
 
-void TMain::SetStatusText(const std::string& text) {
-  sBar->showMessage(QString::fromStdString(text));
+void TMain::SetStatusText(const std::string& text) { ShowStatus(QString::fromStdString(text)); }
+
+// A long message is shortened in the middle; the tooltip holds it whole, with a hint for
+// the failures people meet most.
+void TMain::ShowStatus(const QString& text) {
+  FStatusText = text;
+  int room = sBar->contentsRect().width() - 8;
+  sBar->showMessage(sBar->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+  QString hint = QString::fromStdString(FailureHint(text.toStdString()));
+  sBar->setToolTip(hint.isEmpty() ? text : text + '\n' + hint);
 }
 
 void TMain::SetLampOpen(bool open) { SetLamp(open ? LampOpen : LampClosed); }

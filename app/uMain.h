@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QString>
@@ -79,6 +81,12 @@ class TMain : public QWidget, private TCaptureView {
 
   void ButGetScreenClick();
   void ButSaveAsClick();
+  // Puts the picture on the clipboard, when there is a complete one to save.
+  void CopyPicture();
+  // The picture's context menu (Copy, Save as...), enabled as "SAVE AS..." is.
+  std::unique_ptr<QMenu> PictureMenu();
+  // The whole text of the status line, which shows it shortened in the middle when long.
+  const QString& StatusText() const { return FStatusText; }
   void ButAboutClick();
   void ButExitClick();
   void cbPortsDropDown();
@@ -118,8 +126,15 @@ class TMain : public QWidget, private TCaptureView {
 
   void ReadSettings();
   void SavePicture(const QString& path);
+  void ShowStatus(const QString& text);
+  void BuildShortcuts();
+  void DescribePorts();
+  void DragPictureOut();
+  bool PictureComplete() const { return ButSaveAs->isEnabled(); }
 
   std::unique_ptr<TSerialPortInterface> FPort;
+  QString FStatusText;
+  QTemporaryDir FDragFolder;
   QString FSettingsFolder;
   QString FStoredPort;
   bool FShown = false;
@@ -127,6 +142,9 @@ class TMain : public QWidget, private TCaptureView {
   bool FTransferRunning = false;
   bool FEnding = false;
 };
+
+// "Korbenit_yyyymmdd_hhnnss" for now: the name a picture is offered under.
+QString TimeStampedName();
 
 // The version in tenths as the title shows it, always with a point: 10 gives "1.0".
 QString FormatVersion(int32_t versionInTenths);

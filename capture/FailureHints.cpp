@@ -7,39 +7,54 @@
 namespace korbenit {
 namespace {
 
-struct THint {
-  int Code;    // the serial failure's code, or 0 for a capture message
-  int System;  // its system error number
-  const char* Message;
+const char* const Permission =
+    "This user may not use the port: join the group that owns it (usually dialout, "
+    "\"sudo usermod -aG dialout $USER\") and log in again.";
+const char* const Busy = "Another program holds the port; close it and try again.";
+const char* const Missing = "The port is not there: is the device connected and switched on?";
+const char* const Unplugged = "The device went away: was it unplugged?";
+
+struct TSerialHint {
+  int Code;
+  int System;
   const char* Hint;
 };
 
-const THint Hints[] = {
-    {serial_error::OpenFailed, EACCES, nullptr,
-     "This user may not use the port: join the group that owns it (usually dialout, "
-     "\"sudo usermod -aG dialout $USER\") and log in again."},
-    {serial_error::OpenFailed, EBUSY, nullptr,
-     "Another program holds the port; close it and try again."},
-    {serial_error::OpenFailed, ENOENT, nullptr,
-     "The port is not there: is the device connected and switched on?"},
-    {serial_error::OpenFailed, ENXIO, nullptr,
-     "The port is not there: is the device connected and switched on?"},
-    {serial_error::OpenFailed, ENODEV, nullptr,
-     "The port is not there: is the device connected and switched on?"},
-    {serial_error::ReadFailed, EIO, nullptr, "The device went away: was it unplugged?"},
-    {serial_error::WriteFailed, EIO, nullptr, "The device went away: was it unplugged?"},
-    {0, 0, "B: No Data", "The device does not answer: is USB switched on in its setup menu?"},
+const TSerialHint SerialHints[] = {
+    {serial_error::OpenFailed, EACCES, Permission}, {serial_error::OpenFailed, EBUSY, Busy},
+    {serial_error::OpenFailed, ENOENT, Missing},    {serial_error::OpenFailed, ENXIO, Missing},
+    {serial_error::OpenFailed, ENODEV, Missing},    {serial_error::ReadFailed, EIO, Unplugged},
+    {serial_error::WriteFailed, EIO, Unplugged},
 };
 
-// The message of a serial failure with a system number, as ESerialPort composes it.
-std::string SerialMessage(int code, int system) { return ESerialPort(code, system).what(); }
+// Messages known by how they begin and end.
+struct TTextHint {
+  const char* Start;
+  const char* End;
+  const char* Hint;
+};
+
+const TTextHint TextHints[] = {
+    {"B: No Data", "", "The device does not answer: is USB switched on in its setup menu?"},
+    {"Datei ", " kann nicht erstellt werden",
+     "No file can be made there: may this user write the folder, and is the name a file's "
+     "name?"},
+    {"Stream-Write-Fehler", "", "The file could not be written whole: is the disk full?"},
+};
+
+bool Matches(const std::string& message, const TTextHint& hint) {
+  std::string start = hint.Start, end = hint.End;
+  return message.size() >= start.size() + end.size() && message.compare(0, start.size(), start) == 0 &&
+         message.compare(message.size() - end.size(), end.size(), end) == 0;
+}
 
 }  // namespace
 
 std::string FailureHint(const std::string& message) {
-  for (const THint& hint : Hints)
-    if (message == (hint.Message ? std::string(hint.Message) : SerialMessage(hint.Code, hint.System)))
-      return hint.Hint;
+  for (const TSerialHint& hint : SerialHints)
+    if (message == ESerialPort(hint.Code, hint.System).what()) return hint.Hint;
+  for (const TTextHint& hint : TextHints)
+    if (Matches(message, hint)) return hint.Hint;
   return {};
 }
 

@@ -9,6 +9,7 @@ packages=(
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth x11-utils openbox xdotool wmctrl
+  fonts-wine fonts-liberation2
   locales-all
 )
 

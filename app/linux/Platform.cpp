@@ -4,6 +4,8 @@
 
 #include <xcb/xcb.h>
 
+#include <QFont>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +75,15 @@ bool TopLevelWindowOfClassExists(const std::string& className) {
     for (xcb_window_t window : TopLevelWindows(c, screens.data->root))
       if (HasClass(c, window, className)) return true;
   return false;
+}
+
+// Debian's fonts-wine ships free faces with the metrics of MS Sans Serif and Tahoma
+// outside fontconfig's folders; Liberation Mono has those of Courier New.
+void LoadInterfaceFonts() {
+  for (const char* file : {"ms_sans_serif.ttf", "tahoma.ttf", "tahomabd.ttf"})
+    QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/") + file);
+  if (!QFontDatabase::hasFamily(QStringLiteral("Courier New")))
+    QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
 }
 
 const char* ExecutableSuffix() { return ""; }

@@ -6,6 +6,7 @@
 
 #include "Application.h"
 #include "DialogDriver.h"
+#include "FailureHints.h"
 #include "ModelPort.h"
 #include "QtPrinters.h"
 #include "TempFolder.h"
@@ -168,8 +169,15 @@ TEST(SaveAs, AFailedSaveShowsItsMessageInTheStatusLine) {
     testing::Confirm(dialog);
   });
   rig.Main->ButSaveAs->click();
-  EXPECT_EQ(rig.Main->sBar->currentMessage().toStdString(),
-            "Datei " + target + " kann nicht erstellt werden");
+  std::string message = "Datei " + target + " kann nicht erstellt werden";
+  EXPECT_EQ(rig.Main->StatusText().toStdString(), message);
+  // Too long for the line: shortened in the middle, whole in the tooltip with a hint.
+  QString shown = rig.Main->sBar->currentMessage();
+  EXPECT_TRUE(shown.startsWith("Datei /") && shown.endsWith("kann nicht erstellt werden") &&
+              shown.contains(QChar(0x2026)))
+      << shown.toStdString();
+  EXPECT_LE(rig.Main->sBar->fontMetrics().horizontalAdvance(shown), rig.Main->sBar->width());
+  EXPECT_EQ(rig.Main->sBar->toolTip().toStdString(), message + "\n" + FailureHint(message));
   EXPECT_TRUE(rig.Main->isVisible());
 }
 

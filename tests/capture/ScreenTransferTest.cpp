@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "FailureHints.h"
 #include "ModelPort.h"
 
 namespace korbenit {
@@ -332,6 +333,27 @@ TEST(Transfer, AStopDuringTheSettlingPauseSendsNoCommand) {
   EXPECT_TRUE(rig.Port.Model.Commands().empty());
   EXPECT_EQ(rig.View.Beeps, 0);
   EXPECT_FALSE(rig.Port.Connected());
+}
+
+// The failures people meet most, each with its hint; others have none.
+TEST(FailureHints, KnownFailuresGetAHint) {
+  struct Case {
+    std::string message;
+    const char* hintStart;
+  };
+  for (const auto& c :
+       {Case{ESerialPort(1, 13).what(), "This user may not use the port: join the group"},
+        Case{ESerialPort(1, 16).what(), "Another program holds the port"},
+        Case{ESerialPort(1, 2).what(), "The port is not there"},
+        Case{ESerialPort(3, 5).what(), "The device went away"},
+        Case{"B: No Data", "The device does not answer: is USB switched on"},
+        Case{"Datei /home/u/x.bmp kann nicht erstellt werden", "No file can be made there"},
+        Case{"Stream-Write-Fehler", "The file could not be written whole"},
+        Case{"S: No Data", ""}, Case{ESerialPort(1, 22).what(), ""}, Case{"", ""}}) {
+    std::string hint = FailureHint(c.message);
+    EXPECT_EQ(hint.substr(0, std::string(c.hintStart).size()), c.hintStart) << c.message;
+    EXPECT_EQ(hint.empty(), std::string(c.hintStart).empty()) << c.message;
+  }
 }
 
 TEST(Transfer, ASecondTransferStartsFromABlackPicture) {

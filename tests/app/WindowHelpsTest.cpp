@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QStyle>
+#include <QTest>
+
+#include "Application.h"
+#include "DialogDriver.h"
+#include "QtPrinters.h"
+#include "WindowRig.h"
+#include "uAbout.h"
+
+namespace korbenit {
+namespace {
+
+// Whether a control shows its whole caption at the font it actually got.
+bool CaptionFits(QWidget* control, const QString& text) {
+  QFontMetrics metrics(control->font());
+  if (auto* button = qobject_cast<QPushButton*>(control)) {
+    int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+    return metrics.horizontalAdvance(text) + 2 * margin <= button->width();
+  }
+  auto* label = qobject_cast<QLabel*>(control);
+  QRect room = label->contentsRect();
+  if (!label->wordWrap()) return metrics.horizontalAdvance(text) <= room.width();
+  QRect needed = metrics.boundingRect(room, Qt::TextWordWrap | Qt::AlignCenter, text);
+  return needed.height() <= room.height() && needed.width() <= room.width();
+}
+
+TEST(WindowHelps, EveryCaptionFitsItsControl) {
+  TWindowRig rig;
+  TAbout about(rig.Main.get());
+  about.LabApp->setText(TApplication::Instance()->Title());
+  TMain& m = *rig.Main;
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           m.Label1, m.ButGetScreen, m.ButSaveAs, m.ButAbout, m.ButExit, about.LabApp,
+           about.Label2, about.Label3, about.Label1, about.FooterBtn1}) {
+    QString text = control->property("text").toString();
+    EXPECT_TRUE(CaptionFits(control, text))
+        << text.toStdString() << " in " << control->font().family().toStdString();
+  }
+}
+
+TEST(WindowHelps, PortEntriesTellWhatTheyAreAndOpenWideEnough) {
+  TWindowRig rig;
+  rig.Ports.Add("korbenit-demo");
+  rig.Main->cbPortsDropDown();
+  QComboBox* list = rig.Main->cbPorts;
+  int demo = list->findText("korbenit-demo");
+  ASSERT_GE(demo, 0);
+  EXPECT_EQ(list->itemData(demo, Qt::ToolTipRole).toString(), "virtual port");
+  EXPECT_GE(list->view()->minimumWidth(), list->fontMetrics().horizontalAdvance("korbenit-demo"));
+  list->setCurrentIndex(demo);
+  EXPECT_EQ(list->toolTip(), "virtual port");
+}
+
+void PressKeys(QWidget& window, QKeySequence keys) {
+  QApplication::setActiveWindow(&window);
+  QTest::keySequence(&window, keys);
+}
+
+// F5, Ctrl+S, Ctrl+C and the picture's menu work exactly when their buttons do.
+TEST(WindowHelps, ShortcutsAndThePictureMenuFollowTheirButtons) {
+  TWindowRig rig;
+  TMain& m = *rig.Main;
+  QGuiApplication::clipboard()->setText("before");
+  PressKeys(m, QKeySequence::Copy);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "before") << "nothing to copy yet";
+  auto before = m.PictureMenu();
+  for (QAction* action : before->actions()) EXPECT_FALSE(action->isEnabled());
+
+  PressKeys(m, Qt::Key_F5);
+  ASSERT_TRUE(m.ButSaveAs->isEnabled()) << "F5 captured";
+  PressKeys(m, QKeySequence::Copy);
+  QImage copied = QGuiApplication::clipboard()->image();
+  EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32), m.Screen->Picture());
+  EXPECT_EQ(m.StatusText(), "Picture copied to the clipboard");
+  auto after = m.PictureMenu();
+  for (QAction* action : after->actions()) EXPECT_TRUE(action->isEnabled());
+
+  bool dialogOpened = false;
+  testing::WhenDialogOpens([&](QFileDialog& dialog) {
+    dialogOpened = true;
+    dialog.reject();
+  });
+  PressKeys(m, QKeySequence::Save);
+  EXPECT_TRUE(dialogOpened);
+}
+
+}  // namespace
+}  // namespace korbenit
