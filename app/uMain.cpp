@@ -19,6 +19,7 @@
 #include "FailureHints.h"
 #include "Distribution.h"
 #include "Platform.h"
+#include "ProgramFolders.h"
 #include "uAbout.h"
 #include "uDebug.h"
 #include "ImageFiles.h"
@@ -202,9 +203,10 @@ void TMain::FormCreate() {
   // The title's version keeps its point whatever the user's regional settings say.
   std::setlocale(LC_NUMERIC, "C");
   AppTitle = QStringLiteral("Korbenit - Screenshot v") + FormatVersion(AppVersion);
-  ExePath = QCoreApplication::applicationDirPath() + '/';
-  BmpPath = ExePath + QStringLiteral("BMP");
-  QString settingsFolder = FSettingsFolder.isEmpty() ? ExePath : FSettingsFolder + '/';
+  TProgramFolders folders = ThisProgramsFolders();
+  ExePath = folders.ExePath;
+  BmpPath = folders.BmpPath;
+  QString settingsFolder = FSettingsFolder.isEmpty() ? folders.SettingsFolder : FSettingsFolder + '/';
   // A settings file that cannot be read is reported once the window has its title, so
   // the message box carries it and the window is whole.
   std::exception_ptr settingsError;
@@ -396,7 +398,8 @@ void TMain::ShowStatus(const QString& text) {
   FStatusText = text;
   int room = sBar->contentsRect().width() - 8;
   sBar->showMessage(sBar->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
-  QString hint = QString::fromStdString(FailureHint(text.toStdString()));
+  QString hint = QString::fromStdString(
+      FailureHint(text.toStdString(), PortGroup(cbPorts->currentText().toStdString())));
   sBar->setToolTip(hint.isEmpty() ? text : text + '\n' + hint);
 }
 

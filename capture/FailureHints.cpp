@@ -7,9 +7,15 @@
 namespace korbenit {
 namespace {
 
+// The usual group of serial ports on Debian and its kin.
 const char* const Permission =
     "This user may not use the port: join the group that owns it (usually dialout, "
     "\"sudo usermod -aG dialout $USER\") and log in again.";
+
+std::string PermissionHint(const std::string& group) {
+  return "This user may not use the port: join its group " + group + " (\"sudo usermod -aG " +
+         group + " $USER\") and log in again.";
+}
 const char* const Busy = "Another program holds the port; close it and try again.";
 const char* const Missing = "The port is not there: is the device connected and switched on?";
 const char* const Unplugged = "The device went away: was it unplugged?";
@@ -50,7 +56,9 @@ bool Matches(const std::string& message, const TTextHint& hint) {
 
 }  // namespace
 
-std::string FailureHint(const std::string& message) {
+std::string FailureHint(const std::string& message, const std::string& portGroup) {
+  bool refused = message == ESerialPort(serial_error::OpenFailed, EACCES).what();
+  if (refused && !portGroup.empty()) return PermissionHint(portGroup);
   for (const TSerialHint& hint : SerialHints)
     if (message == ESerialPort(hint.Code, hint.System).what()) return hint.Hint;
   for (const TTextHint& hint : TextHints)

@@ -22,4 +22,7 @@ void ListSerialPorts(TStringList& target, const TPortListSources& sources = {});
 // "virtual" for a virtual port; empty when nothing is known.
 std::string DescribePort(const std::string& name, const TPortListSources& sources = {});
 
+// The name of the group that owns the device a port name opens; empty when unknown.
+std::string PortGroup(const std::string& name);
+
 }  // namespace korbenit

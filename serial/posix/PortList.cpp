@@ -3,6 +3,7 @@
 #include "../PortList.h"
 
 #include <dirent.h>
+#include <grp.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -117,6 +118,17 @@ std::string DescribePort(const std::string& name, const TPortListSources& source
   }
   std::string folder = VirtualFolder(sources);
   return IsTrustedFolder(folder) && IsLiveLink(folder, name) ? "virtual" : "";
+}
+
+std::string PortGroup(const std::string& name) {
+  struct stat info {};
+  if (::stat(DevicePath(name).c_str(), &info) != 0) return {};
+  std::vector<char> buffer(16384);
+  group entry{};
+  group* found = nullptr;
+  if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return {};
+  return found->gr_name;
 }
 
 void ListSerialPorts(TStringList& target, const TPortListSources& sources) {

@@ -8,6 +8,7 @@
 
 #include "Application.h"
 #include "DialogDriver.h"
+#include "ProgramFolders.h"
 #include "QtPrinters.h"
 #include "WindowRig.h"
 #include "uAbout.h"
@@ -87,6 +88,18 @@ TEST(WindowHelps, ShortcutsAndThePictureMenuFollowTheirButtons) {
   });
   PressKeys(m, QKeySequence::Save);
   EXPECT_TRUE(dialogOpened);
+}
+
+// Portable where the user may write the executable's folder, installed where not.
+TEST(ProgramFolders, AnInstalledProgramKeepsItsFilesWithTheUser) {
+  TProgramFolders portable = ProgramFolders("/opt/k", true, "/home/u/.config", "/home/u/Pictures");
+  EXPECT_EQ(portable.ExePath, "/opt/k/");
+  EXPECT_EQ(portable.BmpPath, "/opt/k/BMP");
+  EXPECT_EQ(portable.SettingsFolder, "/opt/k/");
+  TProgramFolders installed = ProgramFolders("/usr/bin", false, "/home/u/.config", "/home/u/Pictures");
+  EXPECT_EQ(installed.ExePath, "/home/u/Pictures/Korbenit/");
+  EXPECT_EQ(installed.BmpPath, "/home/u/Pictures/Korbenit");
+  EXPECT_EQ(installed.SettingsFolder, "/home/u/.config/korbenit-screenshot/");
 }
 
 }  // namespace

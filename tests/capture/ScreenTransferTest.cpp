@@ -354,6 +354,11 @@ TEST(FailureHints, KnownFailuresGetAHint) {
     EXPECT_EQ(hint.substr(0, std::string(c.hintStart).size()), c.hintStart) << c.message;
     EXPECT_EQ(hint.empty(), std::string(c.hintStart).empty()) << c.message;
   }
+  // Knowing the port's group, a refused open names it.
+  EXPECT_EQ(FailureHint(ESerialPort(1, 13).what(), "uucp"),
+            "This user may not use the port: join its group uucp (\"sudo usermod -aG uucp "
+            "$USER\") and log in again.");
+  EXPECT_EQ(FailureHint(ESerialPort(1, 16).what(), "uucp"), FailureHint(ESerialPort(1, 16).what()));
 }
 
 TEST(Transfer, ASecondTransferStartsFromABlackPicture) {

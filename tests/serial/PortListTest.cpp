@@ -196,6 +196,14 @@ TEST_F(FakeMachine, VirtualPortsCountOnlyInOurOwnFolderAndWhileTheirPublisherLiv
   }
 }
 
+TEST_F(FakeMachine, APortsGroupIsTheGroupOfItsDeviceNode) {
+  std::string node = (Devices / "ttyFAKE0").string();
+  std::ofstream(node) << "";
+  ASSERT_EQ(::chown(node.c_str(), 0, 65534), 0);
+  EXPECT_EQ(PortGroup(node), "nogroup");
+  EXPECT_EQ(PortGroup("/dev/no-such-korbenit-port"), "");
+}
+
 TEST_F(FakeMachine, APlainNameOpensUnderDevFirstThenAsALiveVirtualPort) {
   const char* saved = std::getenv("XDG_RUNTIME_DIR");
   std::string restore = saved ? saved : "";

@@ -136,14 +136,17 @@ TEST(SerialEvents, WindowSyncReportsAFailureAndWatchesOn) {
     ++deliveries;
     throw std::runtime_error("handler failed");
   };
+  // The sender goes on before its handler runs, so a byte still unread may be counted
+  // again when another event wakes the watch; every failure is reported all the same.
   watched.Pty.Send("1");
-  ASSERT_TRUE(ServeUntil([&] { return reported == 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return reported >= 1; }));
   std::string text;
   watched.Port.ReadText(text, 1);
+  int before = reported;
   watched.Pty.Send("2");
-  ASSERT_TRUE(ServeUntil([&] { return reported == 2; }));
+  ASSERT_TRUE(ServeUntil([&] { return reported > before; }));
   EXPECT_TRUE(watched.Port.EventThreadRunning());
-  EXPECT_EQ(deliveries, 2);
+  EXPECT_EQ(deliveries, reported);
   TSynchronizer::Main().SetExceptionReporter(nullptr);
 }
 

@@ -190,9 +190,10 @@ std::size_t WritePicture(const TPicture& picture, const std::string& name, int q
   return size > 0 ? static_cast<std::size_t>(size) : 0;
 }
 
-void ReportFailure(const std::string& message, std::ostream& err) {
+void ReportFailure(const std::string& message, std::ostream& err, const std::string& port = {}) {
   err << message << "\n";
-  if (std::string hint = FailureHint(message); !hint.empty()) err << hint << "\n";
+  std::string hint = FailureHint(message, port.empty() ? std::string() : PortGroup(port));
+  if (!hint.empty()) err << hint << "\n";
 }
 
 TStringList PortsInNaturalOrder(const TPortListSources& sources) {
@@ -231,7 +232,7 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
   TScreenTransfer(serial, view).Run();
   view.ClearProgress();
   if (!view.Complete) {
-    if (!view.Status.empty()) ReportFailure(view.Status, session.Err);
+    if (!view.Status.empty()) ReportFailure(view.Status, session.Err, port);
     return view.Status.empty() && session.Stop ? TOutcome::Stopped : TOutcome::Failed;
   }
   std::size_t bytes = WritePicture(view.Picture, name, options.Quality, session.Out);
