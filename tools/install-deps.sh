@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build, run and test the program.
-# Needs root; does nothing when everything is already there.
+# Installs what a fresh Debian 12 machine lacks to build, run and test the program, and
+# any further packages named as arguments. Needs root; does nothing when everything is
+# already there.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,8 @@ packages=(
   fonts-wine fonts-liberation2
   locales-all
 )
+
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

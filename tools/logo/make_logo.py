@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Draws the About window's logo, a handheld with a camera lens, as a 126 x 109
-true-colour BMP. The bottom-left pixel's colour (magenta) is the transparent one.
+true-colour BMP (the bottom-left pixel's colour, magenta, is the transparent one), or as
+a square icon with a transparent background.
 
     tools/logo/make_logo.py app/resources/logo.bmp
+    tools/logo/make_logo.py --icon 48 app/resources/icons/48.png
 """
 import struct
 import sys
+import zlib
 
 WIDTH, HEIGHT = 126, 109
 KEY = (255, 0, 255)
@@ -58,5 +61,39 @@ def main(path):
         out.write(header + info + pixels)
 
 
+def icon(size, path):
+    """The drawing scaled into a square, sampled four times a pixel."""
+    scale = WIDTH / size
+    top = (WIDTH - HEIGHT) / 2
+    raw = bytearray()
+    for y in range(size):
+        raw.append(0)
+        for x in range(size):
+            samples = []
+            for dy in (0.25, 0.75):
+                for dx in (0.25, 0.75):
+                    sx, sy = (x + dx) * scale, (y + dy) * scale - top
+                    inside = 0 <= sx < WIDTH and 0 <= sy < HEIGHT
+                    samples.append(colour(int(sx), int(sy)) if inside else KEY)
+            drawn = [c for c in samples if c != KEY]
+            if not drawn:
+                raw += bytes((0, 0, 0, 0))
+                continue
+            mean = [sum(c[i] for c in drawn) // len(drawn) for i in range(3)]
+            raw += bytes(mean + [255 * len(drawn) // len(samples)])
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    with open(path, "wb") as out:
+        out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                  chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if sys.argv[1] == "--icon":
+        icon(int(sys.argv[2]), sys.argv[3])
+    else:
+        main(sys.argv[1])
