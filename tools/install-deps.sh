@@ -10,7 +10,7 @@ packages=(
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth x11-utils openbox xdotool wmctrl
-  fonts-wine fonts-liberation2
+  fonts-wine fonts-liberation2 procps
   locales-all
 )
 
