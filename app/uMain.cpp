@@ -7,7 +7,6 @@
 #include <QMimeData>
 #include <QShortcut>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QCoreApplication>
 #include <QThread>
 #include <clocale>
@@ -53,9 +52,7 @@ TPicture ToPicture(const QImage& image) {
 
 }  // namespace
 
-QString TimeStampedName() {
-  return QDateTime::currentDateTime().toString(QStringLiteral("'Korbenit_'yyyyMMdd'_'HHmmss"));
-}
+QString TimeStampedName() { return QString::fromStdString(DefaultPictureName(std::time(nullptr))); }
 
 QString FormatVersion(int32_t versionInTenths) {
   char text[32];

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +44,10 @@ class TJPEGImage {
   TPicture FPicture;
   std::vector<uint8_t> FData;
 };
+
+// "Korbenit_yyyymmdd_hhnnss" for a moment in local time: the name a picture is offered
+// under, before its extension.
+std::string DefaultPictureName(std::time_t when);
 
 // Both writers replace an existing file only once the new one is complete. Failures:
 // EFCreateError naming the path, EWriteError, EJPEG, EStreamError, EOutOfMemory, and

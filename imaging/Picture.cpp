@@ -1,6 +1,15 @@
 #include "Picture.h"
 
+#include "ImageFiles.h"
+
 namespace korbenit {
+
+// The user-interface thread is the only one that names pictures.
+std::string DefaultPictureName(std::time_t when) {
+  char name[32];
+  std::strftime(name, sizeof name, "Korbenit_%Y%m%d_%H%M%S", std::localtime(&when));
+  return name;
+}
 
 TPicture TPicture::Blank(int width, int height, int depth, std::vector<TPaletteEntry> palette) {
   int stride = ((width * depth + 31) / 32) * 4;

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <thread>
 
+#include "AsciiCase.h"
 #include "FailureHints.h"
 #include "ImageFiles.h"
 #include "SafeFile.h"
@@ -69,18 +71,7 @@ std::string Extension(const std::string& name) {
   auto slash = name.rfind('/');
   auto dot = name.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string extension = name.substr(dot);
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension;
-}
-
-std::string DefaultName() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  char name[64];
-  std::strftime(name, sizeof name, "Korbenit_%Y%m%d_%H%M%S.png", &local);
-  return name;
+  return name.substr(dot);
 }
 
 // The transfer's window here: the picture in memory, a progress bar on a terminal.
@@ -182,12 +173,9 @@ std::size_t WritePicture(const TPicture& picture, const std::string& name, int q
       break;
     }
   }
-  std::FILE* written = std::fopen(name.c_str(), "rb");
-  if (!written) return 0;
-  std::fseek(written, 0, SEEK_END);
-  long size = std::ftell(written);
-  std::fclose(written);
-  return size > 0 ? static_cast<std::size_t>(size) : 0;
+  std::error_code unknown;
+  auto size = std::filesystem::file_size(name, unknown);
+  return unknown ? 0 : static_cast<std::size_t>(size);
 }
 
 void ReportFailure(const std::string& message, std::ostream& err, const std::string& port = {}) {
@@ -256,7 +244,8 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
     session.Err << "no serial port found\nIs the device connected and switched on?\n";
     return 1;
   }
-  std::string base = options.Output.empty() ? DefaultName() : options.Output;
+  std::string base =
+      options.Output.empty() ? DefaultPictureName(std::time(nullptr)) + ".png" : options.Output;
   for (int index = 1; index <= options.Count; ++index) {
     if (index > 1 && !WaitOrStop(options.Interval, session.Stop)) return 130;
     std::string name = options.Count > 1 ? SeriesName(base, index) : base;
@@ -273,9 +262,10 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
 
 TPictureFormat FormatOfName(const std::string& name) {
   std::string extension = Extension(name);
-  if (extension == ".bmp") return TPictureFormat::Bmp;
-  if (extension == ".jpg" || extension == ".jpeg") return TPictureFormat::Jpeg;
-  if (extension == ".png") return TPictureFormat::Png;
+  if (SameTextIgnoringCase(extension, ".bmp")) return TPictureFormat::Bmp;
+  if (SameTextIgnoringCase(extension, ".jpg") || SameTextIgnoringCase(extension, ".jpeg"))
+    return TPictureFormat::Jpeg;
+  if (SameTextIgnoringCase(extension, ".png")) return TPictureFormat::Png;
   throw EUsage("\"" + name + "\": the name must end in .bmp, .jpg, .jpeg or .png");
 }
 
