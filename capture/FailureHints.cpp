@@ -19,6 +19,9 @@ std::string PermissionHint(const std::string& group) {
 const char* const Busy = "Another program holds the port; close it and try again.";
 const char* const Missing = "The port is not there: is the device connected and switched on?";
 const char* const Unplugged = "The device went away: was it unplugged?";
+const char* const NotSerial =
+    "That is not a serial port (a terminal of this session, or no terminal at all): choose "
+    "the device's port, usually ttyACM or ttyUSB.";
 
 struct TSerialHint {
   int Code;
@@ -29,8 +32,8 @@ struct TSerialHint {
 const TSerialHint SerialHints[] = {
     {serial_error::OpenFailed, EACCES, Permission}, {serial_error::OpenFailed, EBUSY, Busy},
     {serial_error::OpenFailed, ENOENT, Missing},    {serial_error::OpenFailed, ENXIO, Missing},
-    {serial_error::OpenFailed, ENODEV, Missing},    {serial_error::ReadFailed, EIO, Unplugged},
-    {serial_error::WriteFailed, EIO, Unplugged},
+    {serial_error::OpenFailed, ENODEV, Missing},    {serial_error::OpenFailed, ENOTTY, NotSerial},
+    {serial_error::ReadFailed, EIO, Unplugged},     {serial_error::WriteFailed, EIO, Unplugged},
 };
 
 // Messages known by how they begin and end.
@@ -50,7 +53,8 @@ const TTextHint TextHints[] = {
 
 bool Matches(const std::string& message, const TTextHint& hint) {
   std::string start = hint.Start, end = hint.End;
-  return message.size() >= start.size() + end.size() && message.compare(0, start.size(), start) == 0 &&
+  return message.size() >= start.size() + end.size() &&
+         message.compare(0, start.size(), start) == 0 &&
          message.compare(message.size() - end.size(), end.size(), end) == 0;
 }
 

@@ -5,7 +5,9 @@
 namespace korbenit {
 namespace {
 
-uint32_t DeviceValue(int32_t value) { return static_cast<uint32_t>(value); }
+uint32_t DeviceValue(int32_t value) {
+  return static_cast<uint32_t>(value);
+}
 
 TDeviceTimeouts ToDevice(const TSerialTimeoutValues& t) {
   return {DeviceValue(t.ReadInterval), DeviceValue(t.ReadTotalMultiplier),
@@ -20,7 +22,7 @@ void ThrowOnError(int error, int code) {
 }  // namespace
 
 int32_t BaudRateValue(TBaudRate rate, int32_t customBaudRate) {
-  static constexpr int32_t Rates[] = {0,     110,   300,   600,    1200,   2400,   4800,  9600,
+  static constexpr int32_t Rates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                       14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
   return rate == TBaudRate::brCustom ? customBaudRate : Rates[static_cast<int>(rate)];
 }
@@ -68,6 +70,8 @@ TCustomSerialPort::~TCustomSerialPort() {
   }
 }
 
+// The event thread waits for its first event only once the port is fully open, so a
+// handler never meets a port that Open is still working on.
 void TCustomSerialPort::Open() {
   if (Connected()) return;
   DoBeforeOpen();
@@ -75,36 +79,50 @@ void TCustomSerialPort::Open() {
   FConnected = true;
   try {
     CommitSettings();
-    StartEventThread();
+    CreateEventThread();
   } catch (...) {
     ReleaseHandle();
     FConnected = false;
     throw;
   }
+  struct TStartAtEnd {
+    TCustomSerialPort& Port;
+    ~TStartAtEnd() {
+      if (Port.FThread && Port.Connected()) Port.FThread->Start();
+    }
+  } start{*this};
   DoAfterOpen();
   FireSignals(false);
 }
 
+// A Close from a handler that Close itself fires returns at once.
 void TCustomSerialPort::Close() {
-  if (!Connected()) return;
-  FireSignals(true);
-  DoBeforeClose();
-  AbortTransfers();
-  StopEventThread();
-  ReleaseHandle();
-  FConnected = false;
+  if (!Connected() || FClosing) return;
+  struct TClosing {
+    bool& Flag;
+    explicit TClosing(bool& flag) : Flag(flag) { Flag = true; }
+    ~TClosing() { Flag = false; }
+  };
+  {
+    TClosing closing(FClosing);
+    FireSignals(true);
+    DoBeforeClose();
+    AbortTransfers();
+    StopEventThread();
+    ReleaseHandle();
+    FConnected = false;
+  }
   DoAfterClose();
 }
 
-void TCustomSerialPort::StartEventThread() {
+void TCustomSerialPort::CreateEventThread() {
   if (!FEvents.Empty()) FThread = std::make_unique<TSerialThread>(*this);
 }
 
 // Waiting for the event thread from inside its own handler would wait for ourselves;
 // such a thread is left to end on its own once the handler returns.
 void TCustomSerialPort::StopEventThread() {
-  if (FThread && FThread->DeliversOnThisThread())
-    TSerialThread::Abandon(std::move(FThread));
+  if (FThread && FThread->DeliversOnThisThread()) TSerialThread::Abandon(std::move(FThread));
   FThread.reset();
   TSerialThread::JoinAbandoned(false);
 }
@@ -148,12 +166,24 @@ void TCustomSerialPort::SetLineSetting(T& field, const T& value) {
   CommitLineSettings();
 }
 
-void TCustomSerialPort::SetBaudRate(TBaudRate rate) { SetLineSetting(FBaudRate, rate); }
-void TCustomSerialPort::SetCustomBaudRate(int32_t rate) { SetLineSetting(FCustomBaudRate, rate); }
-void TCustomSerialPort::SetDataBits(TDataBits bits) { SetLineSetting(FDataBits, bits); }
-void TCustomSerialPort::SetStopBits(TStopBits bits) { SetLineSetting(FStopBits, bits); }
-void TCustomSerialPort::SetDiscardNull(bool discard) { SetLineSetting(FDiscardNull, discard); }
-void TCustomSerialPort::SetEventChar(char eventChar) { SetLineSetting(FEventChar, eventChar); }
+void TCustomSerialPort::SetBaudRate(TBaudRate rate) {
+  SetLineSetting(FBaudRate, rate);
+}
+void TCustomSerialPort::SetCustomBaudRate(int32_t rate) {
+  SetLineSetting(FCustomBaudRate, rate);
+}
+void TCustomSerialPort::SetDataBits(TDataBits bits) {
+  SetLineSetting(FDataBits, bits);
+}
+void TCustomSerialPort::SetStopBits(TStopBits bits) {
+  SetLineSetting(FStopBits, bits);
+}
+void TCustomSerialPort::SetDiscardNull(bool discard) {
+  SetLineSetting(FDiscardNull, discard);
+}
+void TCustomSerialPort::SetEventChar(char eventChar) {
+  SetLineSetting(FEventChar, eventChar);
+}
 
 void TCustomSerialPort::SetSyncMethod(TSyncMethod method) {
   if (method == FSyncMethod) return;
@@ -165,7 +195,9 @@ void TCustomSerialPort::AcquireHandle() {
   if (int error = FDevice.Open(FPort)) throw ESerialPort(serial_error::OpenFailed, error);
 }
 
-void TCustomSerialPort::ReleaseHandle() noexcept { FDevice.Close(); }
+void TCustomSerialPort::ReleaseHandle() noexcept {
+  FDevice.Close();
+}
 
 void TCustomSerialPort::CommitSettings() {
   CommitBufferSizes();
@@ -240,7 +272,9 @@ TLineErrors TCustomSerialPort::TakeLineErrors() {
   return errors;
 }
 
-bool TCustomSerialPort::EventThreadRunning() const { return FThread && !FThread->Ended(); }
+bool TCustomSerialPort::EventThreadRunning() const {
+  return FThread && !FThread->Ended();
+}
 
 void TCustomSerialPort::DispatchEvent(TSerialEvent event) {
   using E = TSerialEvent;
@@ -252,14 +286,30 @@ void TCustomSerialPort::DispatchEvent(TSerialEvent event) {
       // Only counted: the bytes stay queued for ReadText.
       if (int32_t count = PendingInput(); count > 0) DoRxChar(count);
       break;
-    case E::evTxEmpty: DoTxEmpty(); break;
-    case E::evBreak: DoBreak(); break;
-    case E::evRing: DoRing(); break;
-    case E::evCTS: DoCTSChange(LineSignals() & modem_bits::CTS); break;
-    case E::evDSR: DoDSRChange(LineSignals() & modem_bits::DSR); break;
-    case E::evRxFlag: DoRxFlag(); break;
-    case E::evRLSD: DoRLSDChange(LineSignals() & modem_bits::RLSD); break;
-    case E::evRx80Full: DoRx80Full(); break;
+    case E::evTxEmpty:
+      DoTxEmpty();
+      break;
+    case E::evBreak:
+      DoBreak();
+      break;
+    case E::evRing:
+      DoRing();
+      break;
+    case E::evCTS:
+      DoCTSChange(LineSignals() & modem_bits::CTS);
+      break;
+    case E::evDSR:
+      DoDSRChange(LineSignals() & modem_bits::DSR);
+      break;
+    case E::evRxFlag:
+      DoRxFlag();
+      break;
+    case E::evRLSD:
+      DoRLSDChange(LineSignals() & modem_bits::RLSD);
+      break;
+    case E::evRx80Full:
+      DoRx80Full();
+      break;
   }
 }
 

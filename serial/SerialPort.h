@@ -17,10 +17,9 @@ class TSerialThread;
 
 // The fixed order in which one wake-up's events reach their handlers.
 inline constexpr TSerialEvent HandlerOrder[] = {
-    TSerialEvent::evError, TSerialEvent::evRxChar, TSerialEvent::evTxEmpty,
-    TSerialEvent::evBreak, TSerialEvent::evRing,   TSerialEvent::evCTS,
-    TSerialEvent::evDSR,   TSerialEvent::evRxFlag, TSerialEvent::evRLSD,
-    TSerialEvent::evRx80Full};
+    TSerialEvent::evError, TSerialEvent::evRxChar,  TSerialEvent::evTxEmpty, TSerialEvent::evBreak,
+    TSerialEvent::evRing,  TSerialEvent::evCTS,     TSerialEvent::evDSR,     TSerialEvent::evRxFlag,
+    TSerialEvent::evRLSD,  TSerialEvent::evRx80Full};
 
 // One serial port: the whole line configuration as properties, pushed to the device at
 // Open and again whenever a setting changes while the port is open.
@@ -133,7 +132,7 @@ class TCustomSerialPort : public TSerialPortInterface {
     if (THandler call = handler) call(*this, args...);
   }
   bool CanCommit() const { return Connected() && !FLoading; }
-  void StartEventThread();
+  void CreateEventThread();
   void StopEventThread();
   void FireSignals(bool forceOff);
   template <typename T>
@@ -151,6 +150,7 @@ class TCustomSerialPort : public TSerialPortInterface {
   TSerialEvents FEvents = TSerialEvents::All();
   TSyncMethod FSyncMethod = TSyncMethod::smThreadSync;
   bool FLoading = false;
+  bool FClosing = false;
   bool FStoredConnected = false;
   TSerialParity FParity;
   TSerialFlowControl FFlowControl;

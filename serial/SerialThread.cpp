@@ -62,8 +62,14 @@ TSerialThread::TSerialThread(TCustomSerialPort& port)
 
 TSerialThread::~TSerialThread() {
   StopWatching();
-  if (!FAbandoned) TSynchronizer::Main().ServeUntil([this] { return FEnded.load(); });
+  Start();
+  if (!FAbandoned) TSynchronizer::Main().DropUntil(this, [this] { return FEnded.load(); });
   FThread.join();
+}
+
+void TSerialThread::Start() noexcept {
+  FStarted = true;
+  FStarted.notify_one();
 }
 
 void TSerialThread::StopWatching() noexcept {
@@ -89,6 +95,7 @@ void TSerialThread::JoinAbandoned(bool all) {
 // or a failed wait clears both queues on the way out, unless the port is gone.
 void TSerialThread::Execute() noexcept {
   bool deliveryFailed = false;
+  FStarted.wait(false);
   try {
     while (auto events = FWaiter.Wait()) Deliver(*events);
   } catch (...) {
@@ -104,7 +111,7 @@ void TSerialThread::Deliver(TSerialEvents events) {
   auto& sync = TSynchronizer::Main();
   switch (FMethod) {
     case TSyncMethod::smThreadSync:
-      sync.Call([&] { RunHandlers(events); });
+      sync.Call([&] { RunHandlers(events); }, this);
       break;
     case TSyncMethod::smNone:
       RunHandlers(events);
@@ -114,9 +121,11 @@ void TSerialThread::Deliver(TSerialEvents events) {
       // failing handler is shown, and the watch goes on.
       for (TSerialEvent event : HandlerOrder)
         if (events.Contains(event))
-          sync.Send([this, event] {
-            if (!FAbandoned && FPort.Connected()) FPort.DispatchEvent(event);
-          });
+          sync.Send(
+              [this, event] {
+                if (!FAbandoned && FPort.Connected()) FPort.DispatchEvent(event);
+              },
+              this);
       break;
   }
 }

@@ -12,8 +12,9 @@ namespace korbenit {
 class TCustomSerialPort;
 
 // Watches an open port for device events and hands them to the port's handlers in the
-// way its SyncMethod selected at Open. Destruction stops it and waits for it, serving
-// its pending deliveries meanwhile.
+// way its SyncMethod selected at Open. It waits for its first event only once Start is
+// called, so nothing is delivered before the port is fully open. Destruction stops it and
+// waits for it; deliveries still pending then are dropped, never run inside the caller.
 class TSerialThread {
  public:
   // Raises ESerialPort (code 1) when the watch cannot be set up.
@@ -22,6 +23,7 @@ class TSerialThread {
   TSerialThread& operator=(const TSerialThread&) = delete;
   ~TSerialThread();
 
+  void Start() noexcept;
   void StopWatching() noexcept;
   bool Ended() const { return FEnded; }
 
@@ -42,6 +44,7 @@ class TSerialThread {
   TCustomSerialPort& FPort;
   const TSyncMethod FMethod;
   TSerialEventWaiter FWaiter;
+  std::atomic<bool> FStarted{false};
   std::atomic<bool> FAbandoned{false};
   std::atomic<bool> FEnded{false};
   std::atomic<std::thread::id> FDeliveringOn{};

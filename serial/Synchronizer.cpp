@@ -1,22 +1,33 @@
 #include "Synchronizer.h"
 
+#include <algorithm>
+
 namespace korbenit {
 
+// Never destroyed: a port that outlives main() (a global, or exit() with a port open)
+// still stops its event thread through it, and a worker may still wait on it.
 TSynchronizer& TSynchronizer::Main() {
-  static TSynchronizer instance;
-  return instance;
+  union TImmortal {
+    TSynchronizer Instance;
+    TImmortal() : Instance() {}
+    ~TImmortal() {}
+  };
+  static TImmortal holder;
+  return holder.Instance;
 }
 
-void TSynchronizer::Call(const TCall& call) {
+void TSynchronizer::Call(const TCall& call, const void* owner) {
   TPendingCall pending;
   pending.Call = &call;
+  pending.Owner = owner;
   QueueAndWait(pending);
   if (pending.Error) std::rethrow_exception(pending.Error);
 }
 
-void TSynchronizer::Send(TCall call) {
+void TSynchronizer::Send(TCall call, const void* owner) {
   TPendingCall pending;
   pending.Owned = std::move(call);
+  pending.Owner = owner;
   QueueAndWait(pending);
 }
 
@@ -68,13 +79,27 @@ void TSynchronizer::Run(std::unique_lock<std::mutex>& lock, TPendingCall& pendin
   FChanged.notify_all();
 }
 
-void TSynchronizer::ServeUntil(const std::function<bool()>& done) {
+// Called with the lock held.
+bool TSynchronizer::DropQueued(const void* owner) {
+  bool dropped = false;
+  std::erase_if(FQueue, [&](TPendingCall* pending) {
+    if (pending->Owner != owner) return false;
+    pending->Done = true;
+    dropped = true;
+    return true;
+  });
+  return dropped;
+}
+
+void TSynchronizer::DropUntil(const void* owner, const std::function<bool()>& done) {
+  std::unique_lock lock(FMutex);
   for (;;) {
-    Serve();
-    std::unique_lock lock(FMutex);
+    if (DropQueued(owner)) FChanged.notify_all();
     if (done()) return;
-    FChanged.wait(lock, [&] { return !FQueue.empty() || done(); });
-    if (FQueue.empty()) return;
+    FChanged.wait(lock, [&] {
+      return done() || std::any_of(FQueue.begin(), FQueue.end(),
+                                   [&](TPendingCall* pending) { return pending->Owner == owner; });
+    });
   }
 }
 

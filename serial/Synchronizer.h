@@ -10,8 +10,8 @@ namespace korbenit {
 
 // Runs calls from worker threads on the main thread. A worker queues a call and blocks
 // until the main thread has run it; the main thread runs queued calls whenever it
-// handles messages (the wake handler hooks that into its event loop) and while it waits
-// for a worker to end, so a worker blocked in a call can always finish.
+// handles messages (the wake handler hooks that into its event loop). While it waits for
+// a worker to end it drops that worker's calls instead, so the worker can always finish.
 class TSynchronizer {
  public:
   using TCall = std::function<void()>;
@@ -20,15 +20,18 @@ class TSynchronizer {
   static TSynchronizer& Main();
 
   // Worker side: runs call on the serving thread and waits; rethrows what call threw.
-  void Call(const TCall& call);
+  // A call queued for an owner may be dropped by Drop, and then returns without running.
+  void Call(const TCall& call, const void* owner = nullptr);
   // Worker side: waits only until the serving thread has taken call, which then runs
   // on its own; what it throws goes to the exception reporter.
-  void Send(TCall call);
+  void Send(TCall call, const void* owner = nullptr);
   // Serving side: runs every call queued so far.
   void Serve();
-  // Serving side: serves calls until done() holds; Wake() makes it look again.
-  void ServeUntil(const std::function<bool()>& done);
+  // Makes DropUntil look at its condition again.
   void Wake();
+  // Serving side: releases the owner's queued calls without running them until done()
+  // holds, so a worker can end without its handlers running inside the caller.
+  void DropUntil(const void* owner, const std::function<bool()>& done);
 
   // Told whenever a call is queued, from the queuing thread: the event loop's hook.
   void SetWakeHandler(std::function<void()> handler);
@@ -40,12 +43,14 @@ class TSynchronizer {
   struct TPendingCall {
     const TCall* Call = nullptr;
     TCall Owned;  // a sent call, run after its sender is released
+    const void* Owner = nullptr;
     bool Done = false;
     std::exception_ptr Error;
   };
 
   void QueueAndWait(TPendingCall& pending);
   void Run(std::unique_lock<std::mutex>& lock, TPendingCall& pending);
+  bool DropQueued(const void* owner);
 
   std::mutex FMutex;
   std::condition_variable FChanged;

@@ -30,6 +30,8 @@ struct TSerialDevice::TPlatform {
   // What the buffer holds, readable without the lock.
   std::atomic<int32_t> Buffered{0};
   TLineCounters LastErrors;
+  // The last status query found nothing in the kernel's queue.
+  std::atomic<bool> KernelQueueSeenEmpty{false};
 
   // The counters, or nothing when the port keeps none (pseudo-terminals among them).
   int ReadCounters(std::optional<TLineCounters>& counters) const;

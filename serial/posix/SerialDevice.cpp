@@ -10,11 +10,15 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace korbenit {
@@ -120,6 +124,45 @@ bool IsFirstByteRead(const TDeviceTimeouts& t) {
          t.ReadTotalConstant != 0 && t.ReadTotalConstant != AllBits;
 }
 
+// The controlling terminal's device number, from /proc/self/stat (0 for none).
+dev_t ControllingTerminal() {
+  std::ifstream stat("/proc/self/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The command name may hold blanks and brackets; the fields follow its last ')'.
+  std::istringstream fields(text.substr(text.rfind(')') + 1));
+  std::string state;
+  long parent = 0, group = 0, session = 0, terminal = 0;
+  fields >> state >> parent >> group >> session >> terminal;
+  return static_cast<dev_t>(terminal);
+}
+
+// The user's own terminals (/dev/tty, the console, the virtual consoles, the terminal
+// this program runs in) are never a device: writing commands there and leaving them raw
+// would take them over.
+bool IsUsersTerminal(int fd) {
+  constexpr unsigned TtyMajor = 5, ConsoleMajor = 4, VirtualConsoles = 64;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+  dev_t own = ControllingTerminal();
+  bool virtualConsole =
+      major(info.st_rdev) == ConsoleMajor && minor(info.st_rdev) < VirtualConsoles;
+  return virtualConsole || info.st_rdev == makedev(TtyMajor, 0) ||
+         info.st_rdev == makedev(TtyMajor, 1) || (own != 0 && info.st_rdev == own);
+}
+
+// Takes the port for this program: the lock first and the exclusive mark last, so that a
+// refused open leaves the terminal as it found it. The lock is the proof of a live
+// holder, since the kernel drops it with its holder; a mark without a lock was left by a
+// program that died while somebody else kept the terminal open, and is cleared.
+int TakeTerminal(int fd) {
+  if (IsUsersTerminal(fd)) return ENOTTY;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
+  int exclusive = 0;
+  if (RetryIoctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+    RetryIoctl(fd, TIOCNXCL, nullptr);
+  return RetryIoctl(fd, TIOCEXCL, nullptr);
+}
+
 }  // namespace
 
 TSerialDevice::TSerialDevice() : FPlatform(std::make_unique<TPlatform>()) {}
@@ -132,19 +175,11 @@ bool TSerialDevice::IsOpen() const {
   return FPlatform->Fd >= 0;
 }
 
-// The lock comes first and the exclusive mark last, so that a refused open leaves the
-// terminal as it found it. A terminal that another program has marked exclusive is busy
-// for us too, even where our privileges would let the open through.
 int TSerialDevice::Open(const std::string& portName) {
   Close();
   int fd = ::open(DevicePath(portName).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  int error = 0;
-  int exclusive = 0;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
-  if (error == 0 && RetryIoctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) error = EBUSY;
-  if (error == 0) error = RetryIoctl(fd, TIOCEXCL, nullptr);
-  if (error != 0) {
+  if (int error = TakeTerminal(fd)) {
     ::close(fd);
     return error;
   }
@@ -236,9 +271,14 @@ int TSerialDevice::Read(char* buffer, int32_t count, int32_t& received) {
   auto& p = *FPlatform;
   received = p.TakeBuffered(buffer, count);
   if (received == count) return 0;
-  if (int error = p.FillBuffer()) return error;
-  received += p.TakeBuffered(buffer + received, count - received);
-  if (received == count || IsImmediateRead(p.Timeouts)) return 0;
+  // Once a status query has found the kernel's queue empty, looking before the wait
+  // would only cost a system call: the wait sees any byte that came since.
+  bool immediate = IsImmediateRead(p.Timeouts);
+  if (!p.KernelQueueSeenEmpty.exchange(false) || immediate) {
+    if (int error = p.FillBuffer()) return error;
+    received += p.TakeBuffered(buffer + received, count - received);
+  }
+  if (received == count || immediate) return 0;
   if (!IsFirstByteRead(p.Timeouts)) return p.ReadWithDeadline(buffer, count, received);
   if (received > 0) return 0;
   int error = p.WaitReadable(
@@ -374,6 +414,7 @@ int TSerialDevice::QueuedInput(int32_t& count) {
   if (!IsOpen()) return EBADF;
   int queued = 0;
   if (int error = RetryIoctl(FPlatform->Fd, TIOCINQ, &queued)) return error;
+  FPlatform->KernelQueueSeenEmpty.store(queued == 0, std::memory_order_relaxed);
   count = queued + FPlatform->Buffered.load(std::memory_order_relaxed);
   return 0;
 }

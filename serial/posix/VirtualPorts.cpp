@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +51,17 @@ bool IsTrustedFolder(const std::string& folder) {
          info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+bool IsVirtualPortName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  });
+}
+
 bool IsLiveLink(const std::string& folder, const std::string& name) {
+  // A name like a /dev entry opens that entry, so it is never a virtual port.
+  if (!IsVirtualPortName(name) || Exists("/dev/" + name)) return false;
   std::string link = folder + "/" + name;
   if (!IsSymlink(link) || !Exists(link)) return false;
   std::string lock = link + ".lock";
@@ -69,6 +80,11 @@ std::string DevicePath(const std::string& portName) {
 
 TVirtualPortPublication::TVirtualPortPublication(const std::string& name,
                                                  const std::string& terminalPath) {
+  if (!IsVirtualPortName(name))
+    throw std::runtime_error(
+        "\"" + name + "\" cannot name a virtual port: use letters, digits, '-', '_' and '.'");
+  if (Exists("/dev/" + name))
+    throw std::runtime_error("\"" + name + "\" names /dev/" + name + "; choose another name");
   std::string folder = VirtualPortsFolder();
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
     throw PublishFailure("cannot create", folder);

@@ -13,7 +13,11 @@ std::string VirtualPortsFolder();
 // else could plant a link there and receive our commands.
 bool IsTrustedFolder(const std::string& folder);
 
-// A link of the folder whose terminal is there. A publisher may keep the lock file
+// One path component of letters, digits, '-', '_' and '.', other than "." and "..".
+bool IsVirtualPortName(const std::string& name);
+
+// A link of the folder, under a virtual port's name that no /dev entry has, whose
+// terminal is there. A publisher may keep the lock file
 // "<name>.lock" beside its link locked while it runs; a link with such a file is live
 // only while the lock is held, so a killed publisher's link never reaches a terminal
 // that has since gone to somebody else.
@@ -23,9 +27,10 @@ bool IsLiveLink(const std::string& folder, const std::string& name);
 // when that exists, else a live link of that name in a trusted virtual-ports folder.
 std::string DevicePath(const std::string& portName);
 
-// Publishes a terminal as a virtual port for as long as it lives: creates the folder
-// (0700) when missing, refuses a folder that is not trusted, and holds the lock file
-// beside the link. Raises std::runtime_error when it cannot.
+// Publishes a terminal as a virtual port for as long as it lives: refuses a name that is
+// not a virtual port's or that /dev has, creates the folder (0700) when missing, refuses
+// a folder that is not trusted, and holds the lock file beside the link. Raises std::runtime_error
+// when it cannot.
 class TVirtualPortPublication {
  public:
   TVirtualPortPublication(const std::string& name, const std::string& terminalPath);

@@ -137,8 +137,9 @@ TEST(ReadAnswer, KeepsOnlyTheBufferOfAnOverlongPayload) {
   port.Queue(std::string{'\x1C', 0, '\xBC', '\x02'} + payload);
   TAnswerBuffer buffer{};
   ASSERT_EQ(TScreenTransfer(port, view).ReadAnswer(buffer), 700);
-  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), payload.begin(),
-                         [](uint8_t kept, char sent) { return kept == static_cast<uint8_t>(sent); }));
+  EXPECT_TRUE(
+      std::equal(buffer.begin(), buffer.end(), payload.begin(),
+                 [](uint8_t kept, char sent) { return kept == static_cast<uint8_t>(sent); }));
 }
 
 TEST(ReadByte, WaitsUpToThreeTimesTheTimeoutForOneByte) {
@@ -227,7 +228,9 @@ struct TFailureCase {
   int linesKept;
 };
 
-void PrintTo(const TFailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TFailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class TransferFailure : public ::testing::TestWithParam<TFailureCase> {};
 
@@ -346,10 +349,11 @@ TEST(FailureHints, KnownFailuresGetAHint) {
         Case{ESerialPort(1, 16).what(), "Another program holds the port"},
         Case{ESerialPort(1, 2).what(), "The port is not there"},
         Case{ESerialPort(3, 5).what(), "The device went away"},
+        Case{ESerialPort(1, 25).what(), "That is not a serial port"},
         Case{"B: No Data", "The device does not answer: is USB switched on"},
         Case{"Datei /home/u/x.bmp kann nicht erstellt werden", "No file can be made there"},
-        Case{"Stream-Write-Fehler", "The file could not be written whole"},
-        Case{"S: No Data", ""}, Case{ESerialPort(1, 22).what(), ""}, Case{"", ""}}) {
+        Case{"Stream-Write-Fehler", "The file could not be written whole"}, Case{"S: No Data", ""},
+        Case{ESerialPort(1, 22).what(), ""}, Case{"", ""}}) {
     std::string hint = FailureHint(c.message);
     EXPECT_EQ(hint.substr(0, std::string(c.hintStart).size()), c.hintStart) << c.message;
     EXPECT_EQ(hint.empty(), std::string(c.hintStart).empty()) << c.message;

@@ -57,7 +57,11 @@ TEST(NaturalCompare, CaseSensitiveComparesRawBytes) {
 TEST(NaturalCompare, NulEndsATextAnywhere) {
   std::string withNul("COM1\0junk", 9);
   EXPECT_EQ(NaturalCompare(withNul, "COM1", false), 0);
-  EXPECT_EQ(NaturalCompare(std::string("COM\0" "9", 5), "COM", false), 0);
+  EXPECT_EQ(NaturalCompare(std::string("COM\0"
+                                       "9",
+                                       5),
+                           "COM", false),
+            0);
 }
 
 TEST(NaturalSort, PutsPortsInNaturalOrder) {
@@ -73,9 +77,9 @@ TEST(NaturalSort, PutsPortsInNaturalOrder) {
 // A fake /sys/class/tty and virtual-ports folder.
 class FakeMachine : public ::testing::Test {
  protected:
-  fs::path Root = fs::temp_directory_path() /
-                  ("korbenit-ports-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::path Root =
+      fs::temp_directory_path() / ("korbenit-ports-" + std::to_string(::getpid()) + "-" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
   fs::path Class = Root / "class-tty";
   fs::path Virtual = Root / "virtual";
   fs::path Devices = Root / "devices";
@@ -123,6 +127,8 @@ TEST_F(FakeMachine, ListsLiveVirtualPortsOnly) {
   AddVirtual("korbenit-sim", true);
   AddVirtual("Bridge", true);
   AddVirtual("ended-sim", false);
+  AddVirtual("null", true);        // opens /dev/null, so it is no virtual port
+  AddVirtual("with blank", true);  // not a port's name
   std::ofstream(Virtual / "not-a-link") << "";
   EXPECT_EQ(List(), (TStringList{"Bridge", "korbenit-sim", "ttyUSB0"}));
 }
@@ -144,8 +150,8 @@ TEST_F(FakeMachine, AnUnreadableClassFolderRaisesAndKeepsTheOldList) {
   };
   fs::path regularFile = Root / "plain-file";
   std::ofstream(regularFile) << "";
-  for (const auto& c : {Case{"missing", Root / "nowhere", ENOENT},
-                        Case{"a file", regularFile, ENOTDIR}}) {
+  for (const auto& c :
+       {Case{"missing", Root / "nowhere", ENOENT}, Case{"a file", regularFile, ENOTDIR}}) {
     SCOPED_TRACE(c.name);
     TStringList target = {"COM1", "COM2"};
     try {
@@ -217,12 +223,29 @@ TEST_F(FakeMachine, APlainNameOpensUnderDevFirstThenAsALiveVirtualPort) {
   struct Case {
     std::string name, path;
   };
-  for (const auto& c : {Case{"sim", folder + "/sim"}, Case{"null", "/dev/null"},
-                        Case{"gone", "/dev/gone"}, Case{"ttyNOSUCH9", "/dev/ttyNOSUCH9"},
-                        Case{"/dev/ttyACM0", "/dev/ttyACM0"}})
+  for (const auto& c :
+       {Case{"sim", folder + "/sim"}, Case{"null", "/dev/null"}, Case{"gone", "/dev/gone"},
+        Case{"ttyNOSUCH9", "/dev/ttyNOSUCH9"}, Case{"/dev/ttyACM0", "/dev/ttyACM0"}})
     EXPECT_EQ(DevicePath(c.name), c.path) << c.name;
   fs::permissions(Virtual, fs::perms(0777));
   EXPECT_EQ(DevicePath("sim"), "/dev/sim") << "an untrusted folder names no port";
+  saved ? ::setenv("XDG_RUNTIME_DIR", restore.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A published name is one harmless path component that /dev does not have: anything
+// else would place (and later remove) the link outside the folder, or never be opened.
+TEST_F(FakeMachine, OnlyAPortsNameIsPublished) {
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  std::string restore = saved ? saved : "";
+  fs::create_directories(Root / "run");
+  ::setenv("XDG_RUNTIME_DIR", (Root / "run").c_str(), 1);
+  std::ofstream(Root / "notes.txt") << "keep";
+  std::string terminal = (Devices / "pts-x").string();
+  for (const char* name : {"../../notes.txt", "a/b", ".", "..", "", "null", "with blank"}) {
+    EXPECT_THROW(TVirtualPortPublication(name, terminal), std::runtime_error) << name;
+  }
+  EXPECT_TRUE(fs::exists(Root / "notes.txt"));
+  { TVirtualPortPublication fine("sim-1_a.b", terminal); }
   saved ? ::setenv("XDG_RUNTIME_DIR", restore.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
 }
 

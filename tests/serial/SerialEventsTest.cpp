@@ -1,11 +1,14 @@
 #include <dirent.h>
+#include <signal.h>
 #include <sys/resource.h>
-#include <unistd.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -105,7 +108,8 @@ TEST(SerialEvents, WithoutSyncHandlersRunOnTheEventThread) {
   };
   watched.Pty.Send("x");
   auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (!seen && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!seen && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(seen);
   EXPECT_NE(handlerThread, std::this_thread::get_id());
 }
@@ -150,18 +154,114 @@ TEST(SerialEvents, WindowSyncReportsAFailureAndWatchesOn) {
   TSynchronizer::Main().SetExceptionReporter(nullptr);
 }
 
-TEST(SerialEvents, CloseServesADeliveryThatIsWaiting) {
-  TWatchedPort watched(TSyncMethod::smThreadSync, {TSerialEvent::evTxEmpty});
-  int deliveries = 0;
-  watched.Port.OnTxEmpty = [&](auto&) { ++deliveries; };
-  watched.Port.WriteText("z");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  // Nobody has served the event thread; it is blocked in its delivery until Close
-  // serves it, and only then can it end.
-  EXPECT_EQ(deliveries, 0);
-  watched.Port.Close();
-  EXPECT_FALSE(watched.Port.Connected());
-  EXPECT_GE(deliveries, 1);
+// A delivery still waiting when the owner closes the port is dropped: its handler,
+// which might close or destroy the port, never runs inside Close.
+TEST(SerialEvents, CloseDropsADeliveryThatIsWaiting) {
+  for (auto method : {TSyncMethod::smThreadSync, TSyncMethod::smWindowSync})
+    for (bool destroy : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(method)) + (destroy ? " destroy" : " close"));
+      TPty pty;
+      auto port = std::make_unique<TSerialPort>();
+      port->SetPort(pty.SlavePath());
+      port->SetEvents({TSerialEvent::evTxEmpty});
+      port->SetSyncMethod(method);
+      port->Open();
+      int deliveries = 0, beforeClose = 0, afterClose = 0;
+      port->OnTxEmpty = [&](TSerialPortInterface& sender) {
+        ++deliveries;
+        destroy ? port.reset() : sender.Close();
+      };
+      port->OnBeforeClose = [&](auto&) { ++beforeClose; };
+      port->OnAfterClose = [&](auto&) { ++afterClose; };
+      port->WriteText("z");
+      // Nobody serves the event thread: its delivery waits until Close.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      port->Close();
+      ASSERT_TRUE(port);
+      EXPECT_FALSE(port->Connected());
+      EXPECT_EQ(deliveries, 0);
+      EXPECT_EQ(beforeClose, 1);
+      EXPECT_EQ(afterClose, 1);
+    }
+}
+
+// Close fires handlers of its own (the signals going off, OnBeforeClose); a Close from
+// one of them, as "close on carrier loss" does, returns at once.
+TEST(SerialEvents, ACloseInsideACloseReturnsAtOnce) {
+  using TSetHandler = std::function<void(TSerialPort&, std::function<void()>)>;
+  const std::pair<const char*, TSetHandler> rows[] = {
+      {"before close",
+       [](TSerialPort& p, auto close) { p.OnBeforeClose = [=](auto&) { close(); }; }},
+      {"CTS", [](TSerialPort& p, auto close) { p.OnCTSChange = [=](auto&, bool) { close(); }; }},
+      {"RLSD", [](TSerialPort& p, auto close) { p.OnRLSDChange = [=](auto&, bool) { close(); }; }}};
+  for (const auto& [name, setHandler] : rows) {
+    SCOPED_TRACE(name);
+    TWatchedPort watched(TSyncMethod::smThreadSync);
+    int afterClose = 0;
+    watched.Port.OnAfterClose = [&](auto&) { ++afterClose; };
+    setHandler(watched.Port, [&] { watched.Port.Close(); });
+    watched.Port.Close();
+    EXPECT_FALSE(watched.Port.Connected());
+    EXPECT_FALSE(watched.Port.HasEventThread());
+    EXPECT_EQ(afterClose, 1);
+  }
+}
+
+// Without synchronisation a handler runs on the event thread at once. With bytes queued
+// before the open, the first event must still wait until Open is done: OnAfterOpen meets
+// an open port, Open raises nothing, and the handler's Close leaves no thread behind.
+TEST(SerialEvents, WithoutSyncTheFirstEventComesAfterTheOpen) {
+  TPty pty;
+  TSerialPort port;
+  port.SetPort(pty.SlavePath());
+  port.SetSyncMethod(TSyncMethod::smNone);
+  std::atomic<bool> closedByHandler{false};
+  int openedClosed = 0;
+  port.OnAfterOpen = [&](auto& sender) { openedClosed += sender.Connected() ? 0 : 1; };
+  port.OnRxChar = [&](TSerialPortInterface& sender, int32_t) {
+    sender.Close();
+    closedByHandler = true;
+  };
+  for (int i = 0; i < 200; ++i) {
+    closedByHandler = false;
+    pty.Send("x");
+    ASSERT_EQ(testing::SerialErrorCodeOf([&] { port.Open(); }), 0) << "open " << i;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (!closedByHandler && Clock::now() < deadline) std::this_thread::yield();
+    ASSERT_TRUE(closedByHandler) << "open " << i;
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.HasEventThread());
+    port.Purge(true, true);
+  }
+  EXPECT_EQ(openedClosed, 0);
+}
+
+// A port still open with a delivery pending when the process ends (a global, or exit()
+// with the port open) does not hold the process: the child must end on its own.
+TEST(SerialEvents, ExitWithAnOpenPortEndsTheProcess) {
+  TPty pty;
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(20);
+    auto port = std::make_unique<TSerialPort>();
+    port->SetPort(pty.SlavePath());
+    port->Open();
+    port->WriteText("z");
+    pty.Send("y");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::exit(0);
+  }
+  int status = 0;
+  pid_t ended = 0;
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (ended == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  EXPECT_EQ(ended, child) << "the process hung at exit";
+  EXPECT_TRUE(WIFEXITED(status));
 }
 
 TEST(SerialEvents, AnIdlePortWithUnreadBytesCostsNoCpu) {
@@ -252,7 +352,8 @@ TEST(SerialEvents, TheSyncMethodOfTheOpenHoldsUntilClose) {
   };
   watched.Pty.Send("x");
   auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (!seen && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!seen && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(seen);
   EXPECT_TRUE(onEventThread);
 }

@@ -2,8 +2,10 @@
 
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,8 +17,8 @@
 
 #include "PictureView.h"
 #include "Pty.h"
-#include "SerialErrorCode.h"
 #include "ScreenTransfer.h"
+#include "SerialErrorCode.h"
 
 namespace korbenit {
 namespace {
@@ -125,28 +127,39 @@ TEST(SerialSettings, EachSettingReachesItsRecordField) {
   std::vector<Case> cases = {
       {"DTR enable", [](auto& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::dtrEnable); },
        [](R& r) { r.DtrControl = 1; }},
-      {"DTR handshake", [](auto& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::dtrHandshake); },
+      {"DTR handshake",
+       [](auto& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::dtrHandshake); },
        [](R& r) { r.DtrControl = 2; }},
       {"RTS toggle", [](auto& p) { p.FlowControl().SetControlRTS(TRTSFlowControl::rtsToggle); },
        [](R& r) { r.RtsControl = 3; }},
-      {"CTS flow", [](auto& p) { p.FlowControl().SetOutCTSFlow(true); }, [](R& r) { r.OutxCtsFlow = true; }},
-      {"DSR flow", [](auto& p) { p.FlowControl().SetOutDSRFlow(true); }, [](R& r) { r.OutxDsrFlow = true; }},
-      {"XON/XOFF out", [](auto& p) { p.FlowControl().SetXonXoffOut(true); }, [](R& r) { r.OutX = true; }},
-      {"XON/XOFF in", [](auto& p) { p.FlowControl().SetXonXoffIn(true); }, [](R& r) { r.InX = true; }},
+      {"CTS flow", [](auto& p) { p.FlowControl().SetOutCTSFlow(true); },
+       [](R& r) { r.OutxCtsFlow = true; }},
+      {"DSR flow", [](auto& p) { p.FlowControl().SetOutDSRFlow(true); },
+       [](R& r) { r.OutxDsrFlow = true; }},
+      {"XON/XOFF out", [](auto& p) { p.FlowControl().SetXonXoffOut(true); },
+       [](R& r) { r.OutX = true; }},
+      {"XON/XOFF in", [](auto& p) { p.FlowControl().SetXonXoffIn(true); },
+       [](R& r) { r.InX = true; }},
       {"DSR sensitivity", [](auto& p) { p.FlowControl().SetDSRSensitivity(true); },
        [](R& r) { r.DsrSensitivity = true; }},
       {"continue on XOFF", [](auto& p) { p.FlowControl().SetTxContinueOnXoff(true); },
        [](R& r) { r.TxContinueOnXoff = true; }},
-      {"XON character", [](auto& p) { p.FlowControl().SetXonChar('a'); }, [](R& r) { r.XonChar = 'a'; }},
-      {"parity check", [](auto& p) { p.Parity().SetCheck(true); }, [](R& r) { r.ParityCheck = true; }},
-      {"even parity", [](auto& p) { p.Parity().SetBits(TParityBits::prEven); }, [](R& r) { r.Parity = 2; }},
-      {"seven bits", [](auto& p) { p.SetDataBits(TDataBits::dbSeven); }, [](R& r) { r.ByteSize = 7; }},
-      {"two stop bits", [](auto& p) { p.SetStopBits(TStopBits::sbTwoStopBits); }, [](R& r) { r.StopBits = 2; }},
+      {"XON character", [](auto& p) { p.FlowControl().SetXonChar('a'); },
+       [](R& r) { r.XonChar = 'a'; }},
+      {"parity check", [](auto& p) { p.Parity().SetCheck(true); },
+       [](R& r) { r.ParityCheck = true; }},
+      {"even parity", [](auto& p) { p.Parity().SetBits(TParityBits::prEven); },
+       [](R& r) { r.Parity = 2; }},
+      {"seven bits", [](auto& p) { p.SetDataBits(TDataBits::dbSeven); },
+       [](R& r) { r.ByteSize = 7; }},
+      {"two stop bits", [](auto& p) { p.SetStopBits(TStopBits::sbTwoStopBits); },
+       [](R& r) { r.StopBits = 2; }},
       {"discard null", [](auto& p) { p.SetDiscardNull(true); }, [](R& r) { r.DiscardNull = true; }},
       {"event character", [](auto& p) { p.SetEventChar('\n'); }, [](R& r) { r.EventChar = '\n'; }},
       {"input queue", [](auto& p) { p.Buffer().SetInputSize(2047); },
        [](R& r) { r.XonLimit = r.XoffLimit = 511; }},
-      {"named speed", [](auto& p) { p.SetBaudRate(TBaudRate::br57600); }, [](R& r) { r.BaudRate = 57600; }},
+      {"named speed", [](auto& p) { p.SetBaudRate(TBaudRate::br57600); },
+       [](R& r) { r.BaudRate = 57600; }},
       {"custom speed unused", [](auto& p) { p.SetCustomBaudRate(5652814); }, [](R&) {}},
   };
   for (const auto& c : cases) {
@@ -228,29 +241,83 @@ bool IsExclusive(int fd) {
   return exclusive != 0;
 }
 
-// A port that another program holds, by its lock or by the terminal's exclusive mark,
-// is busy, and the refused open leaves the terminal as it found it.
-TEST(SerialPort, ARefusedOpenLeavesTheOtherProgramsHoldAsItWas) {
-  for (bool byMark : {false, true}) {
-    SCOPED_TRACE(byMark ? "exclusive mark" : "lock");
-    TPty pty;
-    int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(other, 0);
-    if (byMark) ::ioctl(other, TIOCEXCL);
-    else ::flock(other, LOCK_EX);
-    TSerialPort port;
-    port.SetPort(pty.SlavePath());
-    int system = 0;
-    try {
-      port.Open();
-    } catch (const ESerialPort& e) {
-      system = e.SystemErrorCode();
-    }
-    EXPECT_EQ(system, EBUSY);
-    EXPECT_FALSE(port.Connected());
-    EXPECT_EQ(IsExclusive(other), byMark);
-    ::close(other);
+// The system error an open of the terminal ends with (0 when it opens).
+int OpenError(const std::string& path) {
+  TSerialPort port;
+  port.SetEvents({});
+  port.SetPort(path);
+  try {
+    port.Open();
+  } catch (const ESerialPort& e) {
+    return e.SystemErrorCode();
   }
+  return 0;
+}
+
+// Another program holds the terminal in a child process: it locks and marks it as ours
+// do, then lives on or is killed. Meanwhile a third program keeps the terminal open (a
+// simulator, a logger), so the kernel keeps the mark of a killed holder.
+TEST(SerialPort, AnotherHolderRefusesTheOpenOnlyWhileItLives) {
+  struct TRow {
+    const char* Name;
+    bool Lock, Mark, Killed;
+    int Expected;
+  };
+  for (const TRow& row : {TRow{"live lock", true, false, false, EBUSY},
+                          TRow{"live lock and mark", true, true, false, EBUSY},
+                          TRow{"killed holder's lock and mark", true, true, true, 0}}) {
+    SCOPED_TRACE(row.Name);
+    TPty pty;
+    int keeper = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t holder = ::fork();
+    if (holder == 0) {
+      int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+      if (row.Lock) ::flock(fd, LOCK_EX);
+      if (row.Mark) ::ioctl(fd, TIOCEXCL);
+      if (row.Killed) ::raise(SIGKILL);
+      [[maybe_unused]] auto said = ::write(ready[1], "r", 1);
+      ::pause();
+      ::_exit(0);
+    }
+    char said = 0;
+    if (row.Killed) {
+      ::waitpid(holder, nullptr, 0);
+    } else {
+      ASSERT_EQ(::read(ready[0], &said, 1), 1);
+    }
+    EXPECT_EQ(IsExclusive(keeper), row.Mark) << "the mark as the holder left it";
+    EXPECT_EQ(OpenError(pty.SlavePath()), row.Expected);
+    if (!row.Killed) {
+      EXPECT_EQ(IsExclusive(keeper), row.Mark) << "a refusal changes nothing";
+      ::kill(holder, SIGKILL);
+      ::waitpid(holder, nullptr, 0);
+    }
+    for (int fd : {ready[0], ready[1], keeper}) ::close(fd);
+  }
+}
+
+// A child whose controlling terminal is a pseudo-terminal: neither that terminal, by its
+// own name or as /dev/tty, nor the console is ever taken as a port.
+TEST(SerialPort, TheUsersOwnTerminalsAreNeverOpened) {
+  TPty pty;
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    int own = ::open(pty.SlavePath().c_str(), O_RDWR);
+    if (own < 0 || ::ioctl(own, TIOCSCTTY, 0) != 0) ::_exit(100);
+    int failed = 0;
+    for (const std::string& name : {pty.SlavePath(), std::string("tty"), std::string("console")})
+      failed += OpenError(name) == ENOTTY ? 0 : 1;
+    ::_exit(failed);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "terminals opened (100: no controlling terminal)";
+  // Without that child's session the same terminal is a port like any other.
+  EXPECT_EQ(OpenError(pty.SlavePath()), 0);
 }
 
 // Handle, commits and raisers are the component's to override; "open" is what the

@@ -1,6 +1,13 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "PictureView.h"
 #include "ScreenTransfer.h"
@@ -52,6 +59,34 @@ TEST(Simulator, AStalledLineEndsTheCaptureWithinTheByteLimit) {
   EXPECT_FALSE(view.SaveAs);
   EXPECT_FALSE(port.Connected());
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+// A capture killed while it holds the port leaves the terminal marked exclusive; the
+// simulator keeps the terminal open, so only it can see the mark has no holder left and
+// clear it, for users whom the kernel would refuse. Then the next capture works.
+TEST(Simulator, AKilledCaptureLeavesThePortUsable) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+  pid_t capture = ::fork();
+  if (capture == 0) {
+    TSerialPort held;
+    held.SetEvents({});
+    held.SetPort(simulator.Link());
+    held.Open();
+    ::raise(SIGKILL);
+  }
+  ::waitpid(capture, nullptr, 0);
+  int look = ::open(simulator.Link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(look, 0);
+  int exclusive = 1;
+  auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (Clock::now() < deadline && ::ioctl(look, TIOCGEXCL, &exclusive) == 0 && exclusive)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ::close(look);
+  EXPECT_EQ(exclusive, 0);
+  TSerialPort port;
+  TPlainView view(simulator.Name());
+  TScreenTransfer(port, view).Run();
+  EXPECT_EQ(view.Status, "");
 }
 
 TEST(Simulator, APortThatIsNotThereFailsToOpen) {

@@ -2,18 +2,20 @@
 // on a pseudo-terminal. Prints key=value lines. With --keep-going it is also the soak:
 // failed captures are counted by their message and line, and the runs go on.
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "ScreenTransfer.h"
-#include "SimulatorProcess.h"
 #include "SerialPort.h"
+#include "SimulatorProcess.h"
 #include "Synchronizer.h"
 
 namespace {
@@ -21,8 +23,8 @@ namespace {
 using namespace korbenit;
 
 // Bytes on the wire for one capture: every command and every answer frame.
-constexpr double WireBytes = 2 + 2 + 4.0 * ScreenHeight + 2 * (4 + 2) +
-                             ScreenHeight * (4.0 + LinePayloadSize);
+constexpr double WireBytes =
+    2 + 2 + 4.0 * ScreenHeight + 2 * (4 + 2) + ScreenHeight * (4.0 + LinePayloadSize);
 constexpr double WireMilliseconds = WireBytes * 10 / CaptureBaudRate * 1000;
 
 double CpuSeconds() {
@@ -53,6 +55,16 @@ class TBenchView : public TCaptureView {
   std::string FPort;
 };
 
+// The simulator's own pace per line, from the summary it logs when it ends (0 unpaced).
+double SimulatorLineMicroseconds(const std::string& logFile) {
+  std::ifstream log(logFile);
+  std::string word;
+  double each = 0;
+  while (log >> word)
+    if (word == "lines,") log >> each;
+  return each;
+}
+
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   auto n = values.size();
@@ -70,18 +82,26 @@ int main(int argc, char** argv) {
   int stray = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--keep-going") keepGoing = true;
-    else if (i + 1 == argc) break;
-    else if (arg == "--runs") runs = std::max(1, std::stoi(argv[++i]));
-    else if (arg == "--delay-us") delayUs = std::stol(argv[++i]);
-    else if (arg == "--simulator") simulator = argv[++i];
-    else if (arg == "--events") events = std::string(argv[++i]) != "none";
-    else if (arg == "--stray") stray = std::stoi(argv[++i]);
+    if (arg == "--keep-going")
+      keepGoing = true;
+    else if (i + 1 == argc)
+      break;
+    else if (arg == "--runs")
+      runs = std::max(1, std::stoi(argv[++i]));
+    else if (arg == "--delay-us")
+      delayUs = std::stol(argv[++i]);
+    else if (arg == "--simulator")
+      simulator = argv[++i];
+    else if (arg == "--events")
+      events = std::string(argv[++i]) != "none";
+    else if (arg == "--stray")
+      stray = std::stoi(argv[++i]);
   }
   try {
     std::vector<std::string> options = {"--delay-us", std::to_string(delayUs)};
     if (stray > 0) options.insert(options.end(), {"--fault", "stray:S:*:" + std::to_string(stray)});
-    TSimulatorProcess device(simulator, options);
+    std::string simulatorLog = "/tmp/korbenit-bench-" + std::to_string(::getpid()) + ".log";
+    TSimulatorProcess device(simulator, options, simulatorLog);
     std::vector<double> walls, cpus;
     std::map<std::string, int> failures;
     for (int run = 0; run < runs; ++run) {
@@ -106,7 +126,11 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (const auto& [failure, count] : failures) failed += count;
     std::printf("stray_bytes=%d\nfailures=%d\n", stray, failed);
-    for (const auto& [failure, count] : failures) std::printf("failure=%d x %s\n", count, failure.c_str());
+    for (const auto& [failure, count] : failures)
+      std::printf("failure=%d x %s\n", count, failure.c_str());
+    device.Stop();
+    double simulatorLineUs = SimulatorLineMicroseconds(simulatorLog);
+    std::remove(simulatorLog.c_str());
     if (walls.empty()) return 1;
     double wall = Median(walls), cpu = Median(cpus);
     std::printf("events=%s\n", events ? "all" : "none");
@@ -114,6 +138,13 @@ int main(int argc, char** argv) {
                 WireMilliseconds, wall);
     std::printf("cpu_ms_median=%.1f\nwall_to_wire=%.3f\ncpu_to_wire=%.3f\n", cpu,
                 wall / WireMilliseconds, cpu / WireMilliseconds);
+    // A paced simulator that keeps its lines late makes every capture slower by as much;
+    // measured against its own pace, that lateness is not counted as ours.
+    if (delayUs > 0 && simulatorLineUs > 0) {
+      double simulatorMs = WireMilliseconds + ScreenHeight * (simulatorLineUs - delayUs) / 1000;
+      std::printf("simulator_line_us=%.1f\nsimulator_ms=%.1f\nwall_to_simulator=%.3f\n",
+                  simulatorLineUs, simulatorMs, wall / simulatorMs);
+    }
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "korbenit-bench: " << e.what() << "\n";

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <termios.h>
@@ -13,7 +15,6 @@
 #include <map>
 #include <stdexcept>
 #include <thread>
-
 
 namespace korbenit {
 namespace {
@@ -34,8 +35,8 @@ void WriteAll(int fd, const std::string& bytes) {
 
 std::string DescribeCommand(const std::string& command) {
   if (command.size() == 4)
-    return "S " + std::to_string(static_cast<uint8_t>(command[2]) |
-                                 static_cast<uint8_t>(command[3]) << 8);
+    return "S " +
+           std::to_string(static_cast<uint8_t>(command[2]) | static_cast<uint8_t>(command[3]) << 8);
   return std::string(1, command[1]);
 }
 
@@ -99,17 +100,35 @@ TPtySimulator::~TPtySimulator() {
     if (fd >= 0) ::close(fd);
 }
 
+// A host marks the terminal exclusive while it holds its lock. A mark without a lock
+// was left by a host that was killed; since we keep the terminal open, the kernel would
+// keep that mark and refuse every later host, so we clear it.
+void TPtySimulator::ClearStaleMark() {
+  int exclusive = 0;
+  if (::ioctl(FKeepOpen, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+  if (::flock(FKeepOpen, LOCK_EX | LOCK_NB) != 0) return;
+  ::ioctl(FKeepOpen, TIOCNXCL);
+  ::flock(FKeepOpen, LOCK_UN);
+}
+
 void TPtySimulator::Run(std::ostream& log) {
+  constexpr int IdleLookMs = 20;
   for (;;) {
     pollfd fds[2] = {{FMaster, POLLIN, 0}, {FSignals, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    int ready = ::poll(fds, 2, IdleLookMs);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       throw SystemFailure("poll");
+    }
+    if (ready == 0) {
+      ClearStaleMark();
+      continue;
     }
     if (fds[1].revents & POLLIN) {
       if (FPacedLines > 0)
         log << "paced " << FPacedLines << " lines, "
-            << FPacedTotal.count() / 1000 / FPacedLines << " us each" << std::endl;
+            << static_cast<double>(FPacedTotal.count()) / 1000.0 / static_cast<double>(FPacedLines)
+            << " us each" << std::endl;
       return;
     }
     if (!(fds[0].revents & POLLIN)) continue;
@@ -163,7 +182,8 @@ void TPtySimulator::Answer(const std::string& bytes, std::ostream& log) {
   if (lines == 0 || FOptions.LineDelay.count() == 0) {
     WriteAll(FMaster, reply);
   } else {
-    SendPaced(reply, std::chrono::duration_cast<std::chrono::nanoseconds>(FOptions.LineDelay) * lines,
+    SendPaced(reply,
+              std::chrono::duration_cast<std::chrono::nanoseconds>(FOptions.LineDelay) * lines,
               start);
   }
 }

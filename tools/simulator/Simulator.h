@@ -33,6 +33,7 @@ class TPtySimulator {
 
  private:
   void Answer(const std::string& bytes, std::ostream& log);
+  void ClearStaleMark();
   void SleepUntil(std::chrono::steady_clock::time_point moment);
   void SendPaced(const std::string& reply, std::chrono::nanoseconds delay,
                  std::chrono::steady_clock::time_point start);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -15,10 +16,12 @@ extern char** environ;
 namespace korbenit {
 
 // The simulator program run as a child process, published under a name of its own;
-// it is stopped when this object goes.
+// it is stopped when this object goes. Its log (standard error) goes to logFile when one
+// is named.
 class TSimulatorProcess {
  public:
-  TSimulatorProcess(const std::string& program, std::vector<std::string> options) {
+  TSimulatorProcess(const std::string& program, std::vector<std::string> options,
+                    const std::string& logFile = {}) {
     int out[2];
     if (::pipe(out) != 0) throw std::runtime_error("pipe");
     FName = "sim-" + std::to_string(::getpid()) + "-" + std::to_string(Counter()++);
@@ -31,6 +34,9 @@ class TSimulatorProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (!logFile.empty())
+      posix_spawn_file_actions_addopen(&actions, 2, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0600);
     int failed = ::posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
@@ -51,9 +57,14 @@ class TSimulatorProcess {
   }
   TSimulatorProcess(const TSimulatorProcess&) = delete;
   TSimulatorProcess& operator=(const TSimulatorProcess&) = delete;
-  ~TSimulatorProcess() {
+  ~TSimulatorProcess() { Stop(); }
+
+  // Ends the simulator, which then writes its summary to its log.
+  void Stop() {
+    if (FPid < 0) return;
     ::kill(FPid, SIGTERM);
     ::waitpid(FPid, nullptr, 0);
+    FPid = -1;
   }
 
   const std::string& Name() const { return FName; }
