@@ -1,23 +1,30 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace korbenit {
 
 // Writes a file so that an existing file of that name stays whole until the new content
 // is complete: the bytes go to a temporary file beside it, which takes its place
-// (keeping its permission bits) only on Commit. Without a Commit nothing changes.
+// (keeping its permission bits, group and extended attributes, ACLs among them) only on
+// Commit. Without a Commit nothing changes.
 //
 // A symbolic link is written through: the file it names is replaced, in that file's
-// folder. A file that must keep its identity (another owner's, one with several hard
-// links, or no regular file) is rewritten where it stands, and so is any file whose
-// folder refuses new files.
+// folder, unless the kernel would refuse to follow the link (one in a sticky folder that
+// anybody may write, owned by neither us nor the folder's owner). A file that must keep
+// its identity (another owner's, one with several hard links, one whose group or
+// attributes a new file could not take) is rewritten where it stands, and so is any file
+// whose folder refuses new files: its new content is held until Commit, which reserves
+// the space for all of it before the first old byte is overwritten.
 class TReplacingFile {
  public:
   // Raises EFCreateError naming path, before anything is written, when no file can be
-  // made there: an empty name, a folder, an existing file that may not be written, or a
-  // folder that refuses new files.
+  // made there: an empty or overlong name, a folder, a pipe or device, a link loop, an
+  // existing file that may not be written or that nobody may write (read-only, for root
+  // too), or a folder that refuses new files. Our own temporaries that a killed writer
+  // left in the folder are removed.
   explicit TReplacingFile(std::string path);
   TReplacingFile(const TReplacingFile&) = delete;
   TReplacingFile& operator=(const TReplacingFile&) = delete;
@@ -29,7 +36,8 @@ class TReplacingFile {
   void Commit();
 
  private:
-  void OpenInPlace();
+  void UseInPlace(int handle);
+  bool TakeOverIdentity(int old);
   void CommitInPlace();
   void NameTemporary();
   void Discard() noexcept;
@@ -38,9 +46,8 @@ class TReplacingFile {
   std::string FTarget;     // the file that is replaced: the end of any link chain
   std::string FTemporary;  // the temporary's name; empty while it has none
   int FHandle = -1;
-  std::size_t FWritten = 0;
+  std::string FHeld;  // the content of an in-place write, until Commit
   bool FInPlace = false;
-  bool FRegular = true;
   bool FCommitted = false;
 };
 
@@ -48,11 +55,31 @@ class TReplacingFile {
 // none. A file we may not write counts as read-only for the settings.
 bool MayWriteExistingFile(const std::string& path);
 
+// The whole content of a regular file, read without ever waiting on a pipe or a device;
+// nothing when it cannot be read (errno says why: EISDIR for a folder, ENOENT for none).
+std::optional<std::string> ReadRegularFile(const std::string& path);
+
+// An advisory lock on an existing file for one read or one read-modify-write, so that
+// two programs never mix their writes; shared or exclusive. A file that is missing is not
+// locked. When the file is replaced while we wait, the lock moves to the new one.
+class TFileLock {
+ public:
+  TFileLock(const std::string& path, bool exclusive);
+  TFileLock(const TFileLock&) = delete;
+  TFileLock& operator=(const TFileLock&) = delete;
+  ~TFileLock();
+
+ private:
+  int FHandle = -1;
+};
+
 // The seam over creating the temporary file, so tests can make a folder refuse it.
 // Answers a descriptor (or -1 with errno) and sets name when the file has one.
 namespace safe_file_seam {
 using TCreateTemporary = int (*)(const std::string& folder, std::string& name);
 extern TCreateTemporary CreateTemporary;
+// The named temporary that file systems without unnamed files get.
+int CreateNamedTemporary(const std::string& folder, std::string& name);
 }  // namespace safe_file_seam
 
 }  // namespace korbenit

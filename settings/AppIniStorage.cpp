@@ -1,6 +1,6 @@
 #include "AppIniStorage.h"
 
-#include <cstdio>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
@@ -22,17 +22,6 @@ bool IsReadOnly(const std::string& path) {
          !MayWriteExistingFile(path);
 }
 
-// The whole file, or nothing when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return std::nullopt;
-  std::string text;
-  char block[4096];
-  while (std::size_t got = std::fread(block, 1, sizeof block, file.get())) text.append(block, got);
-  if (std::ferror(file.get())) return std::nullopt;
-  return text;
-}
-
 }  // namespace
 
 TAppIniFileStorage::~TAppIniFileStorage() {
@@ -45,16 +34,17 @@ void TAppIniFileStorage::SetFileName(const std::string& fileName) {
   Reload();
 }
 
+// A folder of that name is no settings file, as a missing file is not; a pipe or a file
+// that cannot be read is one that fails.
 void TAppIniFileStorage::Reload() {
-  std::error_code error;
-  if (!FFileName.empty() && fs::exists(FFileName, error)) {
-    auto text = ReadWholeFile(FFileName);
-    FLoadFailed = !text;
-    if (FLoadFailed) throw EFOpenError(FFileName);
+  auto text = FFileName.empty() ? std::nullopt : ReadRegularFile(FFileName);
+  if (text) {
+    FLoadFailed = false;
     FDocument.Parse(*text);
     FDocument.SetFileName(FFileName);
   } else {
-    FLoadFailed = false;
+    FLoadFailed = !FFileName.empty() && errno != ENOENT && errno != EISDIR && errno != ENOTDIR;
+    if (FLoadFailed) throw EFOpenError(FFileName);
     FDocument.Clear();
   }
   FFileReadOnly = IsReadOnly(FFileName);
@@ -85,11 +75,17 @@ void TAppIniFileStorage::WriteFile() {
 }
 
 std::optional<std::string> TAppIniFileStorage::ReadValue(const TStoragePath& path) {
-  if (AutoReload) Reload();
+  if (AutoReload) {
+    TFileLock reading(FFileName, false);
+    Reload();
+  }
   return FDocument.FindValue(path.Section, path.Key);
 }
 
+// Another program writing the same file (a second instance, or one through another name
+// of a hard-linked file) waits until our read, change and write are done.
 void TAppIniFileStorage::WriteValue(const TStoragePath& path, const std::string& value) {
+  TFileLock writing(FFileName, true);
   if (AutoReload) Reload();
   FDocument.WriteValue(path.Section, path.Key, value);
   if (AutoFlush) Flush();

@@ -1,17 +1,25 @@
 // Replacing files on Linux: the new content goes to an unnamed file (O_TMPFILE) in the
 // target's folder, which is given a short name and renamed over the target only once it
 // is complete, so a writer that is killed leaves nothing behind. File systems without
-// unnamed files get a short named temporary instead. Files are created with mode 0666
-// and the kernel applies the umask.
+// unnamed files get a short named temporary instead, which a later write removes if its
+// writer was killed. Files are created with mode 0666 and the kernel applies the umask.
 #include "../SafeFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "../RuntimeErrors.h"
 
@@ -19,6 +27,26 @@ namespace korbenit {
 namespace {
 
 constexpr int MaxLinkHops = 40;
+constexpr char TemporaryPrefix[] = ".kb-";
+constexpr std::size_t TemporaryLetters = 8;
+// A temporary this old has no live writer: a write takes well under a second.
+constexpr time_t StaleAfterSeconds = 60;
+
+// A descriptor of our own, closed with its owner unless released.
+class TDescriptor {
+ public:
+  explicit TDescriptor(int fd) : FFd(fd) {}
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  ~TDescriptor() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  int Get() const { return FFd; }
+  int Release() { return std::exchange(FFd, -1); }
+
+ private:
+  int FFd;
+};
 
 std::string FolderOf(const std::string& path) {
   auto slash = path.rfind('/');
@@ -26,14 +54,133 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+bool NameTooLong(const std::string& path) {
+  auto slash = path.rfind('/');
+  std::size_t name = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+  return name > NAME_MAX || path.size() >= PATH_MAX;
+}
+
 // Short and independent of the target's name, so even a 255-byte name can be replaced.
 std::string TemporaryName(const std::string& folder) {
   static thread_local std::mt19937 random{std::random_device{}()};
   static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string name = folder + "/.kb-";
-  for (int i = 0; i < 8; ++i) name += letters[random() % (sizeof letters - 1)];
+  std::string name = folder + "/" + TemporaryPrefix;
+  for (std::size_t i = 0; i < TemporaryLetters; ++i)
+    name += letters[random() % (sizeof letters - 1)];
   return name;
 }
+
+int CreateTemporaryFile(const std::string& folder, std::string& name) {
+  name.clear();
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0) return fd;
+  bool unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+  return unsupported ? safe_file_seam::CreateNamedTemporary(folder, name) : -1;
+}
+
+// The kernel follows a link in a sticky folder that anybody may write only for the
+// link's owner or the folder's owner; we follow links by hand, so we keep that rule.
+bool MayFollowLink(const std::string& link, const struct stat& info) {
+  struct stat folder {};
+  if (::stat(FolderOf(link).c_str(), &folder) != 0) return false;
+  bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  return !shared || info.st_uid == ::geteuid() || info.st_uid == folder.st_uid;
+}
+
+// The file a chain of symbolic links ends at (which need not exist yet); nothing for a
+// loop or a link that may not be followed.
+std::optional<std::string> FollowLinks(std::string path) {
+  for (int hop = 0; hop < MaxLinkHops; ++hop) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    if (!MayFollowLink(path, info)) return std::nullopt;
+    char target[PATH_MAX];
+    ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || length == static_cast<ssize_t>(sizeof target)) return std::nullopt;
+    std::string next(target, static_cast<std::size_t>(length));
+    path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
+  }
+  return std::nullopt;
+}
+
+bool IsOurStaleTemporary(int folder, const char* name, time_t now) {
+  std::string entry = name;
+  if (entry.size() != sizeof TemporaryPrefix - 1 + TemporaryLetters ||
+      entry.compare(0, sizeof TemporaryPrefix - 1, TemporaryPrefix) != 0)
+    return false;
+  struct stat info {};
+  return ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+         info.st_uid == ::geteuid() && now - info.st_mtime > StaleAfterSeconds;
+}
+
+// What a killed writer left: our prefix, our user, older than any live write.
+void RemoveStaleTemporaries(const std::string& path) {
+  std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(path.c_str()), ::closedir);
+  if (!folder) return;
+  time_t now = ::time(nullptr);
+  int fd = ::dirfd(folder.get());
+  while (dirent* entry = ::readdir(folder.get()))
+    if (IsOurStaleTemporary(fd, entry->d_name, now)) ::unlinkat(fd, entry->d_name, 0);
+}
+
+bool RefusedByFolder(int error) {
+  return error == EACCES || error == EPERM || error == EROFS;
+}
+
+// Replacing such a file would change its owner or cut its other names.
+bool MustKeepItsIdentity(const struct stat& file) {
+  return file.st_uid != ::geteuid() || file.st_nlink > 1;
+}
+
+// Extended attributes, POSIX ACLs among them; false when one cannot be carried over.
+bool CopyAttributes(int from, int to) {
+  ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;
+  std::vector<char> names(static_cast<std::size_t>(size));
+  size = ::flistxattr(from, names.data(), names.size());
+  if (size < 0) return false;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
+    const char* name = names.data() + at;
+    at += std::string(name).size() + 1;
+    ssize_t length = ::fgetxattr(from, name, nullptr, 0);
+    std::vector<char> value(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+    if (length < 0 || ::fgetxattr(from, name, value.data(), value.size()) != length ||
+        ::fsetxattr(to, name, value.data(), value.size(), 0) != 0)
+      return false;
+  }
+  return true;
+}
+
+// Room for the whole content before the first old byte goes. Where the file system
+// cannot reserve, the free space is checked instead.
+bool ReserveSpace(int fd, std::size_t total) {
+  if (total == 0 || ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(total)) == 0)
+    return true;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  struct stat info {};
+  struct statvfs space {};
+  if (::fstat(fd, &info) != 0 || ::fstatvfs(fd, &space) != 0) return false;
+  auto present = static_cast<std::size_t>(info.st_size);
+  std::size_t needed = total > present ? total - present : 0;
+  return needed <= static_cast<std::size_t>(space.f_bavail) * space.f_frsize;
+}
+
+bool WriteAllAt(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t written =
+        ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace safe_file_seam {
+TCreateTemporary CreateTemporary = CreateTemporaryFile;
 
 int CreateNamedTemporary(const std::string& folder, std::string& name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -45,75 +192,58 @@ int CreateNamedTemporary(const std::string& folder, std::string& name) {
   name.clear();
   return -1;
 }
-
-int CreateTemporaryFile(const std::string& folder, std::string& name) {
-  name.clear();
-  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd >= 0) return fd;
-  bool unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
-  return unsupported ? CreateNamedTemporary(folder, name) : -1;
-}
-
-// The file a chain of symbolic links ends at (which need not exist yet).
-std::string FollowLinks(std::string path) {
-  for (int hop = 0; hop < MaxLinkHops; ++hop) {
-    char target[PATH_MAX];
-    ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-    if (length < 0 || length == static_cast<ssize_t>(sizeof target)) return path;
-    std::string next(target, static_cast<std::size_t>(length));
-    path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
-  }
-  return path;
-}
-
-bool RefusedByFolder(int error) {
-  return error == EACCES || error == EPERM || error == EROFS;
-}
-
-// Replacing such a file would change its owner, cut its other names, or put a plain
-// file where a device or pipe was.
-bool MustKeepItsIdentity(const struct stat& file) {
-  return !S_ISREG(file.st_mode) || file.st_uid != ::geteuid() || file.st_nlink > 1;
-}
-
-}  // namespace
-
-namespace safe_file_seam {
-TCreateTemporary CreateTemporary = CreateTemporaryFile;
 }  // namespace safe_file_seam
 
 bool MayWriteExistingFile(const std::string& path) {
   return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
 }
 
+// The target is opened before anything else, without following a last link and without
+// waiting on a pipe: the kernel's own checks decide whether it may be written at all.
 TReplacingFile::TReplacingFile(std::string path) : FPath(std::move(path)) {
-  if (FPath.empty() || FPath.back() == '/') throw EFCreateError(FPath);
-  FTarget = FollowLinks(FPath);
+  if (FPath.empty() || FPath.back() == '/' || NameTooLong(FPath)) throw EFCreateError(FPath);
+  auto target = FollowLinks(FPath);
+  if (!target) throw EFCreateError(FPath);
+  FTarget = *target;
+  TDescriptor old(
+      ::open(FTarget.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  if (old.Get() < 0 && errno != ENOENT) throw EFCreateError(FPath);
   struct stat existing {};
-  bool exists = ::stat(FTarget.c_str(), &existing) == 0;
-  if (exists && (S_ISDIR(existing.st_mode) || !MayWriteExistingFile(FTarget)))
+  bool exists = old.Get() >= 0;
+  if (exists && (::fstat(old.Get(), &existing) != 0 || !S_ISREG(existing.st_mode) ||
+                 (existing.st_mode & 0222) == 0))
     throw EFCreateError(FPath);
   if (exists && MustKeepItsIdentity(existing)) {
-    FRegular = S_ISREG(existing.st_mode);
-    OpenInPlace();
+    UseInPlace(old.Release());
     return;
   }
+  RemoveStaleTemporaries(FolderOf(FTarget));
   FHandle = safe_file_seam::CreateTemporary(FolderOf(FTarget), FTemporary);
-  if (FHandle >= 0) {
-    if (exists) ::fchmod(FHandle, existing.st_mode & 07777);
+  if (FHandle < 0) {
+    if (!exists || !RefusedByFolder(errno)) throw EFCreateError(FPath);
+    UseInPlace(old.Release());
     return;
   }
-  if (exists && RefusedByFolder(errno)) {
-    OpenInPlace();
-    return;
+  if (exists && !TakeOverIdentity(old.Get())) {
+    Discard();
+    UseInPlace(old.Release());
   }
-  throw EFCreateError(FPath);
 }
 
-// The old content stays until the first byte is written.
-void TReplacingFile::OpenInPlace() {
-  FHandle = ::open(FTarget.c_str(), O_WRONLY | O_CLOEXEC);
-  if (FHandle < 0) throw EFCreateError(FPath);
+// The old file's group, mode and attributes; false when the new file cannot take them.
+bool TReplacingFile::TakeOverIdentity(int old) {
+  struct stat existing {
+  }, fresh{};
+  if (::fstat(old, &existing) != 0 || ::fstat(FHandle, &fresh) != 0) return false;
+  if (existing.st_gid != fresh.st_gid &&
+      ::fchown(FHandle, static_cast<uid_t>(-1), existing.st_gid) != 0)
+    return false;
+  return ::fchmod(FHandle, existing.st_mode & 07777) == 0 && CopyAttributes(old, FHandle);
+}
+
+// The old content stays until Commit.
+void TReplacingFile::UseInPlace(int handle) {
+  FHandle = handle;
   FInPlace = true;
 }
 
@@ -130,6 +260,10 @@ void TReplacingFile::Discard() noexcept {
 
 void TReplacingFile::Write(const void* data, std::size_t size) {
   const char* bytes = static_cast<const char*>(data);
+  if (FInPlace) {
+    WithRuntimeMemoryError([&] { FHeld.append(bytes, size); });
+    return;
+  }
   std::size_t done = 0;
   while (done < size) {
     ssize_t written = ::write(FHandle, bytes + done, size - done);
@@ -137,7 +271,6 @@ void TReplacingFile::Write(const void* data, std::size_t size) {
     if (written <= 0) throw EWriteError();
     done += static_cast<std::size_t>(written);
   }
-  FWritten += size;
 }
 
 // An unnamed file gets its name only now, complete and on disk.
@@ -156,10 +289,11 @@ void TReplacingFile::NameTemporary() {
   throw EWriteError();
 }
 
+// A kill in the middle of this can still leave the file cut; a full disk cannot.
 void TReplacingFile::CommitInPlace() {
-  // What is left of a longer old content goes; devices and pipes have no length.
-  bool stored = !FRegular ||
-                (::ftruncate(FHandle, static_cast<off_t>(FWritten)) == 0 && ::fsync(FHandle) == 0);
+  bool stored = ReserveSpace(FHandle, FHeld.size()) && WriteAllAt(FHandle, FHeld) &&
+                ::ftruncate(FHandle, static_cast<off_t>(FHeld.size())) == 0 &&
+                ::fsync(FHandle) == 0;
   bool closed = ::close(FHandle) == 0;
   FHandle = -1;
   if (!stored || !closed) throw EWriteError();
@@ -180,6 +314,49 @@ void TReplacingFile::Commit() {
   if (!closed || ::rename(FTemporary.c_str(), FTarget.c_str()) != 0) throw EWriteError();
   FCommitted = true;
   FTemporary.clear();
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path) {
+  TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat info {};
+  if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return std::nullopt;
+  }
+  std::string text;
+  char block[4096];
+  for (;;) {
+    ssize_t got = ::read(file.Get(), block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) return text;
+    text.append(block, static_cast<std::size_t>(got));
+  }
+}
+
+TFileLock::TFileLock(const std::string& path, bool exclusive) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.Get() < 0) return;
+    int result;
+    do {
+      result = ::flock(file.Get(), exclusive ? LOCK_EX : LOCK_SH);
+    } while (result != 0 && errno == EINTR);
+    struct stat locked {
+    }, now{};
+    if (result != 0) return;
+    // A writer that replaced the file meanwhile left us holding the old one.
+    if (::fstat(file.Get(), &locked) == 0 && ::stat(path.c_str(), &now) == 0 &&
+        locked.st_dev == now.st_dev && locked.st_ino == now.st_ino) {
+      FHandle = file.Release();
+      return;
+    }
+  }
+}
+
+TFileLock::~TFileLock() {
+  if (FHandle >= 0) ::close(FHandle);
 }
 
 }  // namespace korbenit

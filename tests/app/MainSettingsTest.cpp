@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <sys/stat.h>
 #include <filesystem>
 
 #include "Application.h"
@@ -93,7 +94,7 @@ TEST(MainSettings, AnUnreadableSettingsFileIsReportedAndTheWindowGoesOn) {
   TApplication::Instance()->SetErrorPresenter(
       [&](const QString& caption, const QString& text) { shown.push_back(caption + ": " + text); });
   testing::TTempFolder folder;
-  std::filesystem::create_directory(folder / "Vantor_Screenshot.ini");
+  ASSERT_EQ(::mkfifo((folder / "Vantor_Screenshot.ini").c_str(), 0600), 0);
   auto port = std::make_unique<TModelPort>();
   std::unique_ptr<TMain> main;
   ASSERT_NO_THROW(main = std::make_unique<TMain>(std::move(port),
@@ -112,7 +113,7 @@ TEST(MainSettings, AnUnreadableSettingsFileIsReportedAndTheWindowGoesOn) {
   EXPECT_EQ(shown, (std::vector<QString>{expected, expected}));
   EXPECT_TRUE(main->isVisible());
   main.reset();
-  EXPECT_TRUE(std::filesystem::is_directory(folder / "Vantor_Screenshot.ini"));
+  EXPECT_TRUE(std::filesystem::is_fifo(folder / "Vantor_Screenshot.ini"));
   TApplication::Instance()->SetErrorPresenter(nullptr);
 }
 

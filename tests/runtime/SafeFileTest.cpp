@@ -1,7 +1,10 @@
 #include "SafeFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -30,11 +33,20 @@ struct stat StatOf(const std::string& path) {
   return info;
 }
 
+// Each is refused with the create error at once, without waiting on a pipe, and
+// leaves the folder as it was.
 TEST(ReplacingFile, ANameThatCanHoldNoFileFailsBeforeAnythingIsWritten) {
   TTempFolder folder;
   fs::create_directory(folder / "pictures");
+  ASSERT_EQ(::mkfifo((folder / "fifo.png").c_str(), 0600), 0);
+  fs::create_symlink("loop-b", folder / "loop-a.bmp");
+  fs::create_symlink("loop-a.bmp", folder / "loop-b");
+  WriteBytes(folder / "read-only.bmp", "old");  // nobody may write it, root neither
+  ::chmod((folder / "read-only.bmp").c_str(), 0444);
   for (std::string path :
-       {std::string(), folder / "pictures", folder / "pictures/", folder / "missing/picture.bmp"}) {
+       {std::string(), folder / "pictures", folder / "pictures/", folder / "missing/picture.bmp",
+        folder / "fifo.png", folder / "loop-a.bmp", folder / (std::string(252, 'n') + ".bmp"),
+        folder / "read-only.bmp"}) {
     try {
       TReplacingFile file(path);
       ADD_FAILURE() << "made a file at '" << path << "'";
@@ -42,8 +54,143 @@ TEST(ReplacingFile, ANameThatCanHoldNoFileFailsBeforeAnythingIsWritten) {
       EXPECT_EQ(std::string(e.what()), "Datei " + path + " kann nicht erstellt werden");
     }
   }
-  EXPECT_EQ(folder.EntryCount(), 1u);
+  EXPECT_EQ(folder.EntryCount(), 5u);
   EXPECT_TRUE(fs::is_empty(folder / "pictures"));
+  EXPECT_TRUE(fs::is_fifo(folder / "fifo.png"));
+  EXPECT_EQ(ReadBytes(folder / "read-only.bmp"), "old");
+}
+
+// In a sticky folder that anybody may write, a link is followed only when its owner is
+// the writer or the folder's owner, as the kernel does for its own walks.
+TEST(ReplacingFile, ALinkPlantedByAnotherUserIsNotFollowed) {
+  struct TRow {
+    const char* Name;
+    mode_t FolderMode;
+    uid_t LinkOwner;
+    bool Followed;
+  };
+  for (const TRow& row : {TRow{"planted in a shared folder", 01777, testing::Nobody, false},
+                          TRow{"ours in a shared folder", 01777, 0, true},
+                          TRow{"another's, folder not sticky", 0777, testing::Nobody, true}}) {
+    SCOPED_TRACE(row.Name);
+    TTempFolder folder;
+    fs::create_directory(folder / "shared");
+    ::chmod((folder / "shared").c_str(), row.FolderMode);
+    WriteBytes(folder / "victim", "precious");
+    fs::create_symlink(folder / "victim", folder / "shared/shot.bmp");
+    ASSERT_EQ(::lchown((folder / "shared/shot.bmp").c_str(), row.LinkOwner, 0), 0);
+    bool replaced = true;
+    try {
+      Replace(folder / "shared/shot.bmp", "picture");
+    } catch (const EFCreateError&) {
+      replaced = false;
+    }
+    EXPECT_EQ(replaced, row.Followed);
+    EXPECT_EQ(ReadBytes(folder / "victim"), row.Followed ? "picture" : "precious");
+  }
+}
+
+// An access list in the kernel's form: owner rw, user 1000 rw, group r, mask rw, others r.
+std::string SampleAccessList() {
+  struct TEntry {
+    uint16_t Tag, Perm;
+    uint32_t Id;
+  };
+  const TEntry entries[] = {
+      {0x01, 6, ~0u}, {0x02, 6, 1000}, {0x04, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 4, ~0u}};
+  uint32_t version = 2;
+  std::string bytes(reinterpret_cast<const char*>(&version), sizeof version);
+  bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
+  return bytes;
+}
+
+std::string Attribute(const std::string& path, const char* name) {
+  char value[256];
+  ssize_t length = ::getxattr(path.c_str(), name, value, sizeof value);
+  return length < 0 ? std::string() : std::string(value, static_cast<std::size_t>(length));
+}
+
+TEST(ReplacingFile, AReplacedFileKeepsItsGroupModeAndAttributes) {
+  TTempFolder folder;
+  std::string path = folder / "Vantor_Screenshot.ini";
+  WriteBytes(path, "old");
+  ASSERT_EQ(::chown(path.c_str(), 0, 100), 0);
+  ::chmod(path.c_str(), 0664);
+  std::string acl = SampleAccessList();
+  if (::setxattr(path.c_str(), "user.note", "kept", 4, 0) != 0 ||
+      ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+    GTEST_SKIP() << "no extended attributes or access lists here";
+  ino_t before = StatOf(path).st_ino;
+  Replace(path, "new");
+  EXPECT_EQ(ReadBytes(path), "new");
+  EXPECT_NE(StatOf(path).st_ino, before) << "replaced, not rewritten in place";
+  EXPECT_EQ(StatOf(path).st_gid, 100u);
+  EXPECT_EQ(StatOf(path).st_mode & 07777, 0664u);
+  EXPECT_EQ(Attribute(path, "user.note"), "kept");
+  EXPECT_EQ(Attribute(path, "system.posix_acl_access"), acl);
+}
+
+// A small file system of its own, so that it can be filled.
+class TSmallFileSystem {
+ public:
+  explicit TSmallFileSystem(const TTempFolder& folder) : FPath(folder / "small") {
+    fs::create_directory(FPath);
+    FMounted = ::mount("tmpfs", FPath.c_str(), "tmpfs", 0, "size=256k") == 0;
+  }
+  TSmallFileSystem(const TSmallFileSystem&) = delete;
+  TSmallFileSystem& operator=(const TSmallFileSystem&) = delete;
+  ~TSmallFileSystem() {
+    if (FMounted) ::umount(FPath.c_str());
+  }
+  bool Mounted() const { return FMounted; }
+  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
+
+ private:
+  std::string FPath;
+  bool FMounted = false;
+};
+
+// A file with two names is rewritten in place; on a disk too full for the new content,
+// both names keep the old one whole.
+TEST(ReplacingFile, InPlaceTheOldContentStaysUntilThereIsRoomForTheNew) {
+  TTempFolder folder;
+  TSmallFileSystem disk(folder);
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a file system here";
+  std::string old(20000, 'o');
+  WriteBytes(disk / "shot.bmp", old);
+  fs::create_hard_link(disk / "shot.bmp", disk / "copy.bmp");
+  WriteBytes(disk / "filler", std::string(200000, 'f'));
+  EXPECT_THROW(Replace(disk / "copy.bmp", std::string(80000, 'n')), EWriteError);
+  EXPECT_EQ(ReadBytes(disk / "shot.bmp"), old);
+  fs::remove(disk / "filler");
+  Replace(disk / "copy.bmp", std::string(80000, 'n'));
+  EXPECT_EQ(ReadBytes(disk / "shot.bmp"), std::string(80000, 'n'));
+}
+
+// What a killed writer left behind goes at the next write in that folder: only our own
+// temporaries, and only once no live writer can own them.
+TEST(ReplacingFile, StaleTemporariesOfOursGoAtTheNextWrite) {
+  TTempFolder folder;
+  struct TRow {
+    const char* Name;
+    int AgeSeconds;
+    uid_t Owner;
+    bool Removed;
+  };
+  const TRow rows[] = {{".kb-old00000", 120, 0, true},
+                       {".kb-new00000", 5, 0, false},
+                       {".kb-other000", 120, testing::Nobody, false},
+                       {".kb-longer-name", 120, 0, false}};
+  for (const TRow& row : rows) {
+    std::string path = folder / row.Name;
+    WriteBytes(path, "left");
+    ::chown(path.c_str(), row.Owner, 0);
+    timespec times[2] = {{::time(nullptr) - row.AgeSeconds, 0},
+                         {::time(nullptr) - row.AgeSeconds, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+  Replace(folder / "shot.bmp", "new");
+  for (const TRow& row : rows) EXPECT_EQ(!fs::exists(folder / row.Name), row.Removed) << row.Name;
 }
 
 // A link is written through, several names keep sharing one file, and a name of any

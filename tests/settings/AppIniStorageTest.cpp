@@ -182,18 +182,27 @@ TEST(IniFile, TheReadOnlyPropertyStopsWrites) {
   EXPECT_FALSE(std::filesystem::exists(rig.File));
 }
 
-TEST(IniFile, AnUnreadableFileRaisesToTheCaller) {
+// A pipe is there but is no file that can be read, and reading it must not wait for a
+// writer; a folder of that name is no settings file at all, as a missing file is not.
+TEST(IniFile, AnUnreadableFileRaisesToTheCallerAndAFolderIsNoFile) {
   TTempFolder folder;
-  std::string path = folder / "settings.ini";
-  std::filesystem::create_directory(path);  // there, but no file that can be read
+  std::string pipe = folder / "pipe.ini";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   TAppIniFileStorage storage;
   storage.FlushOnDestroy = false;
   try {
-    storage.SetFileName(path);
-    FAIL() << "read a folder as a file";
+    storage.SetFileName(pipe);
+    FAIL() << "read a pipe as a file";
   } catch (const EFOpenError& e) {
-    EXPECT_EQ(std::string(e.what()), "Datei " + path + " kann nicht geöffnet werden");
+    EXPECT_EQ(std::string(e.what()), "Datei " + pipe + " kann nicht geöffnet werden");
   }
+  std::string named = folder / "settings.ini";
+  std::filesystem::create_directory(named);
+  TAppIniFileStorage defaults;
+  ASSERT_NO_THROW(defaults.SetFileName(named));
+  EXPECT_EQ(defaults.ReadStr("CONFIG\\COMPORT", "COM1"), "COM1");
+  defaults.WriteStr("CONFIG\\COMPORT", "COM3");  // fails quietly
+  EXPECT_TRUE(std::filesystem::is_directory(named));
 }
 
 // As another user: a file we cannot read is never overwritten with the empty document
