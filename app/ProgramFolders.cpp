@@ -1,26 +1,49 @@
 #include "ProgramFolders.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QDir>
 #include <QStandardPaths>
+
+#include "Platform.h"
 
 namespace korbenit {
 
-TProgramFolders ProgramFolders(const QString& executableFolder, bool executableFolderWritable,
-                               const QString& configHome, const QString& picturesFolder) {
-  if (executableFolderWritable) {
+namespace {
+
+const QString OwnPicturesFolder = QStringLiteral("/Korbenit");
+
+QString AbsoluteOr(const QString& path, const QString& fallback) {
+  return QDir::isAbsolutePath(path) ? path : fallback;
+}
+
+}  // namespace
+
+TProgramFolders ProgramFolders(const QString& executableFolder, bool portable,
+                               const QString& configHome, const QString& picturesFolder,
+                               bool ownPicturesFolderUsable) {
+  if (portable) {
     QString beside = executableFolder + '/';
     return {beside, beside + QStringLiteral("BMP"), beside};
   }
-  QString pictures = picturesFolder + QStringLiteral("/Korbenit");
+  QString pictures = picturesFolder + (ownPicturesFolderUsable ? OwnPicturesFolder : QString());
   return {pictures + '/', pictures, configHome + QStringLiteral("/korbenit-screenshot/")};
+}
+
+QString UserConfigHome() {
+  return AbsoluteOr(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath() + "/.config");
+}
+
+QString UserPicturesFolder() {
+  return AbsoluteOr(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
+                    QDir::homePath() + "/Pictures");
 }
 
 TProgramFolders ThisProgramsFolders() {
   QString folder = QCoreApplication::applicationDirPath();
-  return ProgramFolders(folder, QFileInfo(folder).isWritable(),
-                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
-                        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+  QString pictures = UserPicturesFolder();
+  return ProgramFolders(folder, IsPortableCopyFolder(folder.toStdString()), UserConfigHome(),
+                        pictures,
+                        IsOwnFolderOrMissing((pictures + OwnPicturesFolder).toStdString()));
 }
 
 }  // namespace korbenit

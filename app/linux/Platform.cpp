@@ -1,12 +1,16 @@
 // Linux: window classes are X11's WM_CLASS, asked through the connection Qt holds; under
-// another window system (Wayland, offscreen) no window has a class.
+// another window system (Wayland, offscreen) no window has a class. Folders are judged
+// by their owners.
 #include "../Platform.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -20,8 +24,8 @@ using TReply = std::unique_ptr<T, decltype(&std::free)>;
 
 xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
   TReply<xcb_intern_atom_reply_t> reply(
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name),
-                            nullptr),
+      xcb_intern_atom_reply(
+          c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr),
       std::free);
   return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
@@ -37,8 +41,8 @@ std::vector<xcb_window_t> TopLevelWindows(xcb_connection_t* c, xcb_window_t root
   }
   xcb_atom_t clientList = Atom(c, "_NET_CLIENT_LIST");
   TReply<xcb_get_property_reply_t> clients(
-      xcb_get_property_reply(
-          c, xcb_get_property(c, 0, root, clientList, XCB_ATOM_WINDOW, 0, 4096), nullptr),
+      xcb_get_property_reply(c, xcb_get_property(c, 0, root, clientList, XCB_ATOM_WINDOW, 0, 4096),
+                             nullptr),
       std::free);
   if (clients && clientList != XCB_ATOM_NONE) {
     auto* ids = static_cast<xcb_window_t*>(xcb_get_property_value(clients.get()));
@@ -86,6 +90,25 @@ void LoadInterfaceFonts() {
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
 }
 
-const char* ExecutableSuffix() { return ""; }
+bool IsPortableCopyFolder(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || info.st_uid != ::geteuid() ||
+      ::access(folder.c_str(), W_OK) != 0)
+    return false;
+  if (::geteuid() != 0) return true;
+  for (const char* system : {"/usr/", "/opt/", "/bin/", "/sbin/", "/lib", "/snap/", "/app/"})
+    if ((folder + "/").rfind(system, 0) == 0) return false;
+  return true;
+}
+
+bool IsOwnFolderOrMissing(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+  return (S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)) && info.st_uid == ::geteuid();
+}
+
+const char* ExecutableSuffix() {
+  return "";
+}
 
 }  // namespace korbenit

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
 #include <QClipboard>
 #include <QStyle>
 #include <QTest>
@@ -9,7 +11,10 @@
 #include "Application.h"
 #include "DialogDriver.h"
 #include "ProgramFolders.h"
+#include "Platform.h"
 #include "QtPrinters.h"
+#include "TempFolder.h"
+#include "Unprivileged.h"
 #include "WindowRig.h"
 #include "uAbout.h"
 
@@ -100,6 +105,48 @@ TEST(ProgramFolders, AnInstalledProgramKeepsItsFilesWithTheUser) {
   EXPECT_EQ(installed.ExePath, "/home/u/Pictures/Korbenit/");
   EXPECT_EQ(installed.BmpPath, "/home/u/Pictures/Korbenit");
   EXPECT_EQ(installed.SettingsFolder, "/home/u/.config/korbenit-screenshot/");
+  TProgramFolders notOurs =
+      ProgramFolders("/usr/bin", false, "/home/u/.config", "/home/u/Pictures", false);
+  EXPECT_EQ(notOurs.BmpPath, "/home/u/Pictures");
+}
+
+// Folders are judged by their owner, not by what this user may write: root may write
+// anything, yet a system folder holds an installed program and another user's link is
+// never adopted.
+TEST(ProgramFolders, AFoldersOwnerDecidesWhatItIs) {
+  testing::TTempFolder folder;
+  namespace fs = std::filesystem;
+  fs::create_directory(folder / "ours");
+  fs::create_directory(folder / "theirs");
+  ASSERT_EQ(::chown((folder / "theirs").c_str(), testing::Nobody, testing::Nobody), 0);
+  fs::create_directory_symlink(folder / "ours", folder / "our-link");
+  fs::create_directory_symlink(folder / "ours", folder / "planted-link");
+  ASSERT_EQ(::lchown((folder / "planted-link").c_str(), testing::Nobody, testing::Nobody), 0);
+  struct TRow {
+    std::string Path;
+    bool Portable, Adopted;
+  };
+  for (const TRow& row : {TRow{folder / "ours", true, true}, TRow{folder / "theirs", false, false},
+                          TRow{folder / "our-link", true, true},
+                          TRow{folder / "planted-link", true, false},
+                          TRow{folder / "missing", false, true}, TRow{"/usr/bin", false, true}}) {
+    EXPECT_EQ(IsPortableCopyFolder(row.Path), row.Portable) << row.Path;
+    EXPECT_EQ(IsOwnFolderOrMissing(row.Path), row.Adopted) << row.Path;
+  }
+}
+
+// XDG folders must be absolute; a relative one is ignored for the default.
+TEST(ProgramFolders, RelativeUserFoldersAreIgnored) {
+  testing::TTempFolder folder;
+  QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+  QString home = QDir::homePath();
+  qputenv("XDG_CONFIG_HOME", "rel/conf");
+  EXPECT_EQ(UserConfigHome(), home + "/.config");
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder.Path().string()));
+  EXPECT_EQ(UserConfigHome(), QString::fromStdString(folder.Path().string()));
+  testing::WriteBytes(folder / "user-dirs.dirs", "XDG_PICTURES_DIR=\"rel/pics\"\n");
+  EXPECT_EQ(UserPicturesFolder(), home + "/Pictures");
+  qputenv("XDG_CONFIG_HOME", saved);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -296,6 +298,38 @@ TEST(IniFile, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
   EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nA=1\r\nCOMPORT=COM3\r\n\r\n");
   ::stat(rig.File.c_str(), &after);
   EXPECT_EQ(after.st_ino, before.st_ino) << "the same file, rewritten where it stands";
+}
+
+// Two programs write one file through its two hard-linked names (rewritten in place):
+// each read-modify-write waits for the other's, so no key is lost and no bytes mix.
+TEST(IniFile, TwoWritersOfAHardLinkedFileTakeTurns) {
+  TTempFolder folder;
+  std::string names[] = {folder / "a.ini", folder / "b.ini"};
+  WriteBytes(names[0], "[CONFIG]\r\n");
+  std::filesystem::create_hard_link(names[0], names[1]);
+  constexpr int Keys = 60;
+  pid_t writers[2];
+  for (int w = 0; w < 2; ++w) {
+    writers[w] = ::fork();
+    if (writers[w] == 0) {
+      TAppIniFileStorage storage;
+      storage.SetFileName(names[w]);
+      for (int i = 0; i < Keys; ++i)
+        storage.WriteStr("CONFIG\\W" + std::to_string(w) + "_" + std::to_string(i), std::string(40, 'v'));
+      ::_exit(0);
+    }
+  }
+  for (pid_t writer : writers) ::waitpid(writer, nullptr, 0);
+  std::string text = ReadBytes(names[0]);
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+  TAppIniFileStorage result;
+  result.SetFileName(names[1]);
+  int found = 0;
+  for (int w = 0; w < 2; ++w)
+    for (int i = 0; i < Keys; ++i)
+      found += result.ReadStr("CONFIG\\W" + std::to_string(w) + "_" + std::to_string(i), "") ==
+               std::string(40, 'v');
+  EXPECT_EQ(found, 2 * Keys);
 }
 
 TEST(IniFile, ChangingTheFileFlushesTheOldAndLoadsTheNew) {
