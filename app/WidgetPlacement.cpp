@@ -1,10 +1,13 @@
 #include "WidgetPlacement.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QScreen>
 #include <QStyle>
 #include <QWindow>
+#include <algorithm>
+#include <cstdint>
 
 namespace korbenit {
 namespace {
@@ -16,15 +19,52 @@ QSize PrimaryScreenSize() {
 
 }  // namespace
 
+// Notes the frame whenever the window stands in the normal state.
+class TWidgetPlacementWindow::TNormalFrameWatch : public QObject {
+ public:
+  explicit TNormalFrameWatch(TWidgetPlacementWindow& owner) : FOwner(owner) {
+    FOwner.FWindow.installEventFilter(this);
+  }
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::Move:
+      case QEvent::Resize:
+      case QEvent::Show:
+        if (FOwner.IsNormal() && FOwner.Visible())
+          FOwner.FKnownNormalFrame = FOwner.FWindow.frameGeometry();
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+ private:
+  TWidgetPlacementWindow& FOwner;
+};
+
+TWidgetPlacementWindow::TWidgetPlacementWindow(QWidget& window, TFormBorderStyle style,
+                                               bool isMainWindow)
+    : FWindow(window),
+      FStyle(style),
+      FIsMainWindow(isMainWindow),
+      FWatch(std::make_unique<TNormalFrameWatch>(*this)) {}
+
+TWidgetPlacementWindow::~TWidgetPlacementWindow() = default;
+
+bool TWidgetPlacementWindow::IsNormal() const {
+  return !(FWindow.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized));
+}
+
 QMargins TWidgetPlacementWindow::FrameMargins() const {
   return FWindow.windowHandle() ? FWindow.windowHandle()->frameMargins() : QMargins();
 }
 
 // The frame in the normal state, also while the window is minimized or maximized.
 QRect TWidgetPlacementWindow::NormalFrame() const {
-  if (!(FWindow.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
-    return FWindow.frameGeometry();
-  return FWindow.normalGeometry().marginsAdded(FrameMargins());
+  if (IsNormal()) return FWindow.frameGeometry();
+  return FKnownNormalFrame.value_or(FWindow.normalGeometry().marginsAdded(FrameMargins()));
 }
 
 TWindowPlacement TWidgetPlacementWindow::GetPlacement() const {
@@ -45,6 +85,7 @@ void TWidgetPlacementWindow::SetPlacement(const TWindowPlacement& placement) {
   FMaxPosition = placement.MaxPosition;
   const TPlacementRect& r = placement.NormalPosition;
   QRect frame(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
+  FKnownNormalFrame = frame;
   if (frame.topLeft() != NormalFrame().topLeft()) {
     if (FWindow.windowHandle())
       FWindow.windowHandle()->setFramePosition(frame.topLeft());
@@ -55,10 +96,16 @@ void TWidgetPlacementWindow::SetPlacement(const TWindowPlacement& placement) {
     FWindow.resize(frame.size().shrunkBy(FrameMargins()));
 
   switch (placement.ShowCmd) {
-    case 0: break;  // a hidden window is only moved
-    case 2: SetWindowState(TWindowState::wsMinimized); break;
-    case 3: SetWindowState(TWindowState::wsMaximized); break;
-    default: SetWindowState(TWindowState::wsNormal);
+    case 0:
+      break;  // a hidden window is only moved
+    case 2:
+      SetWindowState(TWindowState::wsMinimized);
+      break;
+    case 3:
+      SetWindowState(TWindowState::wsMaximized);
+      break;
+    default:
+      SetWindowState(TWindowState::wsNormal);
   }
 }
 
@@ -82,22 +129,43 @@ void TWidgetPlacementWindow::SetWindowState(TWindowState state) {
   if (states != FWindow.windowState()) FWindow.setWindowState(states);
 }
 
-int32_t TWidgetPlacementWindow::ScreenWidth() const { return PrimaryScreenSize().width(); }
+int32_t TWidgetPlacementWindow::ScreenWidth() const {
+  return PrimaryScreenSize().width();
+}
 
-int32_t TWidgetPlacementWindow::ScreenHeight() const { return PrimaryScreenSize().height(); }
+int32_t TWidgetPlacementWindow::ScreenHeight() const {
+  return PrimaryScreenSize().height();
+}
 
 int32_t TWidgetPlacementWindow::PixelsPerInch() const {
   QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? qRound(screen->logicalDotsPerInch()) : 96;
 }
 
+// Enough of the title bar to grab it (40 pixels wide, half its height) on some screen.
+bool TWidgetPlacementWindow::TitleBarReachable(const TPlacementRect& frame) const {
+  constexpr int Grip = 40;
+  int titleHeight = std::max(FrameMargins().top(), 20);
+  int64_t width = int64_t{frame.Right} - frame.Left;
+  if (width <= 0 || width > INT32_MAX || int64_t{frame.Top} + titleHeight > INT32_MAX) return false;
+  QRect title(frame.Left, frame.Top, static_cast<int>(width), titleHeight);
+  for (QScreen* screen : QGuiApplication::screens()) {
+    QRect shared = screen->availableGeometry() & title;
+    if (shared.width() >= Grip && shared.height() * 2 >= titleHeight) return true;
+  }
+  return false;
+}
+
 // Single borders are one pixel; sizeable ones are as wide as the style's frame.
 int32_t TWidgetPlacementWindow::BorderSize(TFormBorderStyle style) const {
   switch (style) {
-    case TFormBorderStyle::bsNone: return 0;
+    case TFormBorderStyle::bsNone:
+      return 0;
     case TFormBorderStyle::bsSingle:
-    case TFormBorderStyle::bsToolWindow: return 1;
-    default: return FWindow.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &FWindow);
+    case TFormBorderStyle::bsToolWindow:
+      return 1;
+    default:
+      return FWindow.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &FWindow);
   }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
+#include <optional>
 
 #include "FormPlacement.h"
 
@@ -9,10 +11,15 @@ namespace korbenit {
 // A Qt top-level window as the placement sees it: its frame rectangle in the normal
 // state, its state from windowState(), and the minimized and maximized positions kept
 // as the numbers last applied (-1 where nothing is known).
+//
+// While the window is minimized or maximized its normal frame is the one last seen in
+// the normal state, or, when it has not been normal since, the one last applied: the
+// window manager gives a maximized window other margins than a normal one, so its
+// current margins cannot rebuild the normal frame.
 class TWidgetPlacementWindow : public TPlacementWindow {
  public:
-  TWidgetPlacementWindow(QWidget& window, TFormBorderStyle style, bool isMainWindow)
-      : FWindow(window), FStyle(style), FIsMainWindow(isMainWindow) {}
+  TWidgetPlacementWindow(QWidget& window, TFormBorderStyle style, bool isMainWindow);
+  ~TWidgetPlacementWindow() override;
 
   TWindowPlacement GetPlacement() const override;
   void SetPlacement(const TWindowPlacement& placement) override;
@@ -31,9 +38,13 @@ class TWidgetPlacementWindow : public TPlacementWindow {
   int32_t ScreenHeight() const override;
   int32_t PixelsPerInch() const override;
   int32_t BorderSize(TFormBorderStyle style) const override;
+  bool TitleBarReachable(const TPlacementRect& frame) const override;
   void Repaint() override { FWindow.update(); }
 
  private:
+  class TNormalFrameWatch;
+
+  bool IsNormal() const;
   QRect NormalFrame() const;
   QMargins FrameMargins() const;
 
@@ -42,6 +53,8 @@ class TWidgetPlacementWindow : public TPlacementWindow {
   bool FIsMainWindow;
   TPlacementPoint FMinPosition;
   TPlacementPoint FMaxPosition;
+  std::optional<QRect> FKnownNormalFrame;
+  std::unique_ptr<TNormalFrameWatch> FWatch;
 };
 
 }  // namespace korbenit

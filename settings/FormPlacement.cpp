@@ -1,5 +1,7 @@
 #include "FormPlacement.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -42,11 +44,35 @@ std::string FourNumbers(int32_t a, int32_t b, int32_t c, int32_t d) {
 
 TWindowState StateOfShowCmd(int32_t cmd, TWindowState fallback) {
   switch (cmd) {
-    case 1: case 5: case 9: return TWindowState::wsNormal;
-    case 2: case 6: case 7: return TWindowState::wsMinimized;
-    case 3: return TWindowState::wsMaximized;
-    default: return fallback;
+    case 1:
+    case 5:
+    case 9:
+      return TWindowState::wsNormal;
+    case 2:
+    case 6:
+    case 7:
+      return TWindowState::wsMinimized;
+    case 3:
+      return TWindowState::wsMaximized;
+    default:
+      return fallback;
   }
+}
+
+// Stored numbers may be anything; sums of them must not overflow.
+int32_t Saturated(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+TPlacementRect RectOf(int64_t left, int64_t top, int64_t width, int64_t height) {
+  return {Saturated(left), Saturated(top), Saturated(left + width), Saturated(top + height)};
+}
+
+// A window of fixed size keeps its own size; a stored frame that is that size with a
+// window manager's border around it is the same window and stays as stored.
+int64_t OwnSizeOrFramed(int64_t own, int64_t stored) {
+  constexpr int64_t MaxBorders = 64;
+  return stored >= own && stored - own <= MaxBorders ? stored : own;
 }
 
 bool KeepsItsOwnSize(TFormBorderStyle style) {
@@ -100,9 +126,12 @@ void TFormPlacement::SavePlacement() {
 
 bool TFormPlacement::VersionAllowsRestore(int32_t stored) const {
   switch (VersionCheck) {
-    case TPlacementVersionCheck::fpvcNocheck: return true;
-    case TPlacementVersionCheck::fpvcCheckGreaterEqual: return stored >= Version;
-    case TPlacementVersionCheck::fpvcCheckEqual: return stored == Version;
+    case TPlacementVersionCheck::fpvcNocheck:
+      return true;
+    case TPlacementVersionCheck::fpvcCheckGreaterEqual:
+      return stored >= Version;
+    case TPlacementVersionCheck::fpvcCheckEqual:
+      return stored == Version;
   }
   return false;
 }
@@ -119,7 +148,8 @@ void TFormPlacement::RestorePlacement() {
 // Fills the positions from the stored texts; false when there were none.
 bool TFormPlacement::ReadStoredRectangles(TWindowPlacement& p) {
   bool found = false;
-  p.Flags = static_cast<uint32_t>(AppStorage->ReadInt(KeyPath("Flags"), static_cast<int32_t>(p.Flags)));
+  p.Flags =
+      static_cast<uint32_t>(AppStorage->ReadInt(KeyPath("Flags"), static_cast<int32_t>(p.Flags)));
   if (std::string text = ReadPosition("MinMaxPos"); !text.empty()) {
     found = true;
     TFields f(text);
@@ -129,14 +159,14 @@ bool TFormPlacement::ReadStoredRectangles(TWindowPlacement& p) {
   if (std::string text = ReadPosition("NormPos"); !text.empty()) {
     found = true;
     TFields f(text);
-    int32_t left = Options.Location ? f.At(0, FWindow.Left()) : FWindow.Left();
-    int32_t top = Options.Location ? f.At(1, FWindow.Top()) : FWindow.Top();
-    int32_t width = FWindow.Width(), height = FWindow.Height();
+    int64_t left = Options.Location ? f.At(0, FWindow.Left()) : FWindow.Left();
+    int64_t top = Options.Location ? f.At(1, FWindow.Top()) : FWindow.Top();
+    int64_t width = FWindow.Width(), height = FWindow.Height();
     if (Options.Size) {
-      width = f.At(2, FWindow.Width()) - f.At(0, FWindow.Left());
-      height = f.At(3, FWindow.Height()) - f.At(1, FWindow.Top());
+      width = int64_t{f.At(2, FWindow.Width())} - f.At(0, FWindow.Left());
+      height = int64_t{f.At(3, FWindow.Height())} - f.At(1, FWindow.Top());
     }
-    p.NormalPosition = {left, top, left + width, top + height};
+    p.NormalPosition = RectOf(left, top, width, height);
   }
   return found;
 }
@@ -156,12 +186,28 @@ void TFormPlacement::ApplyStoredPlacement() {
     if (found) {
       TPlacementRect& r = p.NormalPosition;
       if (KeepsItsOwnSize(FWindow.BorderStyle()))
-        r = {r.Left, r.Top, r.Left + FWindow.Width(), r.Top + FWindow.Height()};
+        r = RectOf(r.Left, r.Top, OwnSizeOrFramed(FWindow.Width(), int64_t{r.Right} - r.Left),
+                   OwnSizeOrFramed(FWindow.Height(), int64_t{r.Bottom} - r.Top));
+      // A window that could not be reached could neither be used nor closed.
+      if (r.Right > r.Left && !FWindow.TitleBarReachable(r)) r = DesignFrameOnScreen();
       if (r.Right > r.Left) FWindow.SetPlacement(p);
     }
   }
-  if (Options.State) ApplyStoredState();
-  else FWindow.Repaint();
+  if (Options.State)
+    ApplyStoredState();
+  else
+    FWindow.Repaint();
+}
+
+// The window's designed place (where it stands before any restore), moved just far
+// enough to lie on the primary screen.
+TPlacementRect TFormPlacement::DesignFrameOnScreen() const {
+  int64_t width = FWindow.Width(), height = FWindow.Height();
+  int64_t left =
+      std::clamp<int64_t>(FWindow.Left(), 0, std::max<int64_t>(0, FWindow.ScreenWidth() - width));
+  int64_t top =
+      std::clamp<int64_t>(FWindow.Top(), 0, std::max<int64_t>(0, FWindow.ScreenHeight() - height));
+  return RectOf(left, top, width, height);
 }
 
 // Our windows are never multi-document frames and always have a designed position, so

@@ -63,6 +63,9 @@ class TPlacementWindow {
   virtual int32_t PixelsPerInch() const = 0;
   // The width of the border of a style (x and y alike here).
   virtual int32_t BorderSize(TFormBorderStyle style) const = 0;
+  // Whether a window whose frame stood at frame could be reached: enough of its title
+  // bar lies on one of the screens to grab it.
+  virtual bool TitleBarReachable(const TPlacementRect& frame) const = 0;
   virtual void Repaint() = 0;
 };
 
@@ -103,6 +106,7 @@ class TFormPlacement {
   bool VersionAllowsRestore(int32_t stored) const;
   void ApplyStoredPlacement();
   bool ReadStoredRectangles(TWindowPlacement& placement);
+  TPlacementRect DesignFrameOnScreen() const;
   void ApplyStoredState();
   void AdjustMaximizedPosition();
 

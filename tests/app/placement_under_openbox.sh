@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program in a real X window with a window manager (openbox under Xvfb): moved
 # and closed by the close box, or moved and ended by EXIT, it reopens where it was left;
-# a stored ShowCmd=2 starts it minimized.
+# maximized, it keeps the normal place it had, start after start; a place on no screen
+# gives way to the designed one; a stored ShowCmd=2 starts it minimized.
 set -euo pipefail
 program=$1
 if [ "${2:-}" != "--inside" ]; then
@@ -60,6 +61,37 @@ start
 expect_frame_at 420,150 "after EXIT"
 wmctrl -i -c "$wid"
 wait "$app"
+
+close_and_wait() {
+  wmctrl -i -c "$wid"
+  wait "$app"
+}
+
+stored_normpos() {
+  grep -a '^NormPos=' "$settings" | tr -d '\r'
+}
+
+# The window's fixed size keeps openbox from maximizing it by hand; a stored state does.
+sed -i 's/^ShowCmd=.*/ShowCmd=3/' "$settings"
+normal=$(stored_normpos)
+for cycle in 1 2 3 4 5; do
+  start
+  until_true "xprop -id $wid _NET_WM_STATE | grep -q MAXIMIZED"
+  close_and_wait
+  [ "$(stored_normpos)" = "$normal" ] || {
+    echo "maximized cycle $cycle: $(stored_normpos), not $normal" >&2
+    exit 1
+  }
+done
+echo "maximized: $normal kept over five starts"
+
+for far in 99999,99999,100304,100461 -5000,-5000,-4695,-4538; do
+  sed -i "/^NormPos/d; /^ShowCmd/d" "$settings"
+  printf 'NormPos=%s\r\nShowCmd=1\r\n' "$far" >> "$settings"
+  start
+  expect_frame_at 745,337 "stored $far"
+  close_and_wait
+done
 
 sed -i 's/^ShowCmd=.*/ShowCmd=2/' "$settings"
 start

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -54,6 +55,11 @@ struct TFakeWindow : TPlacementWindow {
   int32_t BorderSize(TFormBorderStyle style) const override {
     return style == TFormBorderStyle::bsSizeable ? 4 : 1;
   }
+  // The title bar (its top 20 pixels) must lie on the screen, 40 pixels of it at least.
+  bool TitleBarReachable(const TPlacementRect& r) const override {
+    int64_t shared = std::min<int64_t>(r.Right, ScreenW) - std::max<int64_t>(r.Left, 0);
+    return r.Top >= 0 && int64_t{r.Top} + 20 <= ScreenH && shared >= 40;
+  }
   void Repaint() override {}
 };
 
@@ -101,7 +107,7 @@ TEST(FormPlacement, EachScreenSizeKeepsItsOwnPositionAndTheLastOneIsPlain) {
     TPlacementRect restored;
   };
   for (auto c : {Case{1280, 1024, {10, 20, 315, 482}}, Case{1920, 1080, {900, 500, 1205, 962}},
-                 Case{800, 600, {900, 500, 1205, 962}}}) {
+                 Case{800, 600, {495, 138, 800, 600}}}) {
     TFakeWindow window;
     window.ScreenW = c.width, window.ScreenH = c.height;
     TFormStorage placement(window);
@@ -128,22 +134,73 @@ TEST(FormPlacement, RestoreAppliesWhatIsStoredAndValid) {
   auto single = TFormBorderStyle::bsSingle, sizeable = TFormBorderStyle::bsSizeable;
   std::vector<Case> cases = {
       {"first run", "", single, std::nullopt, {S::wsNormal}},
-      {"position", "NormPos=10,20,315,482\r\nShowCmd=1\r\n", single, {{10, 20, 315, 482}}, {S::wsNormal}},
-      {"fixed border keeps its size", "NormPos=10,20,1000,900\r\n", single, {{10, 20, 315, 482}},
+      {"position",
+       "NormPos=10,20,315,482\r\nShowCmd=1\r\n",
+       single,
+       {{10, 20, 315, 482}},
        {S::wsNormal}},
-      {"sizeable takes the size", "NormPos=10,20,1000,900\r\n", sizeable, {{10, 20, 1000, 900}},
+      {"fixed border keeps its size",
+       "NormPos=10,20,1000,900\r\n",
+       single,
+       {{10, 20, 315, 482}},
        {S::wsNormal}},
-      {"bad fields take their defaults", "NormPos=100,x,500,y\r\n", sizeable,
-       {{100, 337, 500, 462}}, {S::wsNormal}},
-      {"right not beyond left", "NormPos=500,20,400,482\r\n", sizeable, std::nullopt, {S::wsNormal}},
-      {"other pixel density", "NormPos=10,20,315,482\r\nPixelsPerInch=120\r\nShowCmd=3\r\n", single,
-       std::nullopt, {S::wsMaximized}},
-      {"same pixel density", "NormPos=10,20,315,482\r\nPixelsPerInch=96\r\n", single,
-       {{10, 20, 315, 482}}, {S::wsNormal}},
-      {"version below 0", "FormVersion=-1\r\nNormPos=10,20,315,482\r\nShowCmd=3\r\n", single,
-       std::nullopt, {}},
+      {"sizeable takes the size",
+       "NormPos=10,20,1000,900\r\n",
+       sizeable,
+       {{10, 20, 1000, 900}},
+       {S::wsNormal}},
+      {"bad fields take their defaults",
+       "NormPos=100,x,500,y\r\n",
+       sizeable,
+       {{100, 337, 500, 462}},
+       {S::wsNormal}},
+      {"right not beyond left",
+       "NormPos=500,20,400,482\r\n",
+       sizeable,
+       std::nullopt,
+       {S::wsNormal}},
+      {"other pixel density",
+       "NormPos=10,20,315,482\r\nPixelsPerInch=120\r\nShowCmd=3\r\n",
+       single,
+       std::nullopt,
+       {S::wsMaximized}},
+      {"same pixel density",
+       "NormPos=10,20,315,482\r\nPixelsPerInch=96\r\n",
+       single,
+       {{10, 20, 315, 482}},
+       {S::wsNormal}},
+      {"version below 0",
+       "FormVersion=-1\r\nNormPos=10,20,315,482\r\nShowCmd=3\r\n",
+       single,
+       std::nullopt,
+       {}},
       {"unknown show command", "ShowCmd=4\r\n", single, std::nullopt, {S::wsNormal}},
       {"maximized", "ShowCmd=3\r\n", single, std::nullopt, {S::wsMaximized}},
+      {"off every screen",
+       "NormPos=99999,99999,100304,100461\r\n",
+       single,
+       {{745, 337, 1050, 799}},
+       {S::wsNormal}},
+      {"above the screen",
+       "NormPos=-5000,-5000,-4695,-4538\r\n",
+       single,
+       {{745, 337, 1050, 799}},
+       {S::wsNormal}},
+      {"title bar just on the screen",
+       "NormPos=1200,1000,1505,1462\r\n",
+       single,
+       {{1200, 1000, 1505, 1462}},
+       {S::wsNormal}},
+      {"numbers at the limits",
+       "NormPos=2147483647,2147483647,-2147483648,-2147483648\r\n",
+       sizeable,
+       std::nullopt,
+       {S::wsNormal}},
+      {"sizes at the limits",
+       "NormPos=-2147483648,-2147483648,2147483647,2147483647\r\n",
+       sizeable,
+       {{745, 337, 1050, 799}},
+       {S::wsNormal}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
