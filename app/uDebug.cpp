@@ -1,15 +1,17 @@
 #include "uDebug.h"
 
 #include <QEvent>
-#include <QMetaObject>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 
 #include "Application.h"
 
 namespace korbenit {
 
 TDebug::TDebug() : QWidget(nullptr, Qt::Window) {
+  setAttribute(Qt::WA_QuitOnClose, false);
   setWindowTitle(QStringLiteral("Debug"));
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
   move(1165, 59);
@@ -24,9 +26,13 @@ TDebug::TDebug() : QWidget(nullptr, Qt::Window) {
   layout->addWidget(Memo);
 }
 
-void TDebug::AddLine(const QString& text) { Memo->appendPlainText(text); }
+void TDebug::AddLine(const QString& text) {
+  Memo->appendPlainText(text);
+}
 
-void TDebug::MemoDblClick() { Memo->clear(); }
+void TDebug::MemoDblClick() {
+  Memo->clear();
+}
 
 bool TDebug::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Memo->viewport() && event->type() == QEvent::MouseButtonDblClick) {
@@ -36,16 +42,33 @@ bool TDebug::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TDebug::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  QMetaObject::invokeMethod(this, [this] { FitOuterSize(); }, Qt::QueuedConnection);
+void TDebug::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  FitOuterSize();
+}
+
+void TDebug::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitOuterSize();
 }
 
 // The size is that of the whole window, frame included; the frame is known only once
-// the window manager has put it around the window.
+// the window manager has put it around the window, which it announces by moving it. The
+// whole window is then kept on its screen.
 void TDebug::FitOuterSize() {
-  QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  if (!isVisible() || !windowHandle()) return;
+  QMargins frame = windowHandle()->frameMargins();
+  if (frame == FFittedFrame) return;
+  FFittedFrame = frame;
   resize(QSize(OuterWidth, OuterHeight).shrunkBy(frame));
+  QScreen* screen = windowHandle()->screen();
+  if (!screen) return;
+  QRect room = screen->availableGeometry();
+  QRect outer(frameGeometry().topLeft(), QSize(OuterWidth, OuterHeight));
+  QPoint inside(
+      std::clamp(outer.left(), room.left(), std::max(room.left(), room.right() + 1 - OuterWidth)),
+      std::clamp(outer.top(), room.top(), std::max(room.top(), room.bottom() + 1 - OuterHeight)));
+  if (inside != outer.topLeft()) move(inside);
 }
 
 }  // namespace korbenit

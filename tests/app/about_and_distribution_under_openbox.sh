@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real program under Xvfb with openbox, started with "5203817" while a window of class
 # "TAPPBUILDER" exists: the Debug window appears and the copy lands in dist/; "?" opens
-# the About window centred on the main window, and "CLOSE" closes it.
+# the About window centred on the main window, and "CLOSE" closes it. The Debug window is
+# 594 x 554 with its frame and lies wholly on the screen; closing the main window ends the
+# program while Debug is still open.
 set -euo pipefail
 program=$1
 xclass_window=$2
@@ -23,12 +25,33 @@ until_true "wmctrl -l | grep -q Builder"
 
 cd "$work"
 ./korbenit-screenshot 5203817 &
-session_pids+=($!)
+app=$!
+session_pids+=($app)
 until_true "wmctrl -l | grep -q '$title'"
 until_true "wmctrl -l | grep -q ' Debug$'" || { echo "no Debug window" >&2; exit 1; }
 until_true "[ -x dist/korbenit-screenshot10 ]" || { echo "no copy in dist/" >&2; exit 1; }
 cmp -s korbenit-screenshot dist/korbenit-screenshot10
 echo "Debug shown, dist/korbenit-screenshot10 copied"
+debug=$(window_id Debug)
+# The outer rectangle from the frame extents that openbox announces (a sizeable window
+# has a thicker bottom edge).
+outer_geometry() {
+  local left right top bottom
+  read -r left right top bottom < <(xprop -id "$1" _NET_FRAME_EXTENTS | tr -d ',' | awk '{print $3, $4, $5, $6}')
+  xwininfo -id "$1" | awk -v l="$left" -v r="$right" -v t="$top" -v b="$bottom" '
+    /Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2}
+    END {print x-l, y-t, w+l+r, h+t+b}'
+}
+until_true "[ \"\$(outer_geometry $debug | cut -d' ' -f3-4)\" = '594 554' ]" || {
+  echo "Debug's frame is $(outer_geometry "$debug")" >&2
+  exit 1
+}
+read -r dx dy dw dh < <(outer_geometry "$debug")
+if [ "$dx" -lt 0 ] || [ $((dx + dw)) -gt 1280 ] || [ $((dy + dh)) -gt 1024 ]; then
+  echo "Debug's frame $dx $dy $dw $dh leaves the 1280 x 1024 screen" >&2
+  exit 1
+fi
+echo "Debug: 594 x 554 at $dx,$dy, on the screen"
 
 main=$(window_id "$title")
 wmctrl -i -r "$main" -e "0,200,150,-1,-1"
@@ -50,3 +73,7 @@ fi
 xdotool mousemove --window "$about" 234 138 click 1
 until_true "! wmctrl -l | grep -q ' About$'" || { echo "CLOSE left About open" >&2; exit 1; }
 echo "About opened centred and closed"
+
+wmctrl -i -c "$main"
+until_true "! kill -0 $app" || { echo "closing the main window left the program running" >&2; exit 1; }
+echo "closing the main window ended the program"
