@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QShortcut>
 #include <QCloseEvent>
@@ -251,11 +252,17 @@ void TMain::FormShow() {
   RefreshPortList(FStoredPort);
 }
 
+// A value that cannot be used gives way to its default: a number that is none is
+// reported and the start goes on, so the port list is still filled and the stored port
+// kept; a file type out of range would make the dialog's name and filter disagree.
 void TMain::ReadSettings() {
   IniFile.SetDefaultSection("CONFIG");
   FStoredPort = QString::fromStdString(IniFile.ReadStr("COMPORT", ""));
-  SaveDlg.SetFilterIndex(IniFile.ReadInt("FILEFORMAT", 1));
-  SaveDlg.SetInitialDir(QString::fromStdString(IniFile.ReadStr("FILEDIR", ExePath.toStdString())));
+  int format = 1;
+  RunHandler([&] { format = IniFile.ReadInt("FILEFORMAT", 1); });
+  SaveDlg.SetFilterIndex(format == 1 || format == 2 ? format : 1);
+  QString folder = QString::fromStdString(IniFile.ReadStr("FILEDIR", ExePath.toStdString()));
+  SaveDlg.SetInitialDir(QFileInfo(folder).isFile() ? ExePath : folder);
 }
 
 // A close handler that fails keeps the window open; EXIT still ends the program.
@@ -270,9 +277,11 @@ void TMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+// With no port in the list the stored one stays, for when the device is back.
 void TMain::FormClose() {
   IniFile.SetDefaultSection("CONFIG");
-  IniFile.WriteStr("COMPORT", cbPorts->currentText().toStdString());
+  QString port = cbPorts->count() > 0 ? cbPorts->currentText() : FStoredPort;
+  IniFile.WriteStr("COMPORT", port.toStdString());
   IniFile.WriteInt("FILEFORMAT", SaveDlg.FilterIndex());
   QString fileName = SaveDlg.FileName();
   if (!fileName.isEmpty())
@@ -329,16 +338,29 @@ void TMain::RefreshPortList(const QString& name) {
       break;
     }
   cbPorts->setCurrentIndex(found);
+  // The first entry added was chosen before it was described.
+  cbPorts->setToolTip(cbPorts->itemData(cbPorts->currentIndex(), Qt::ToolTipRole).toString());
 }
+
+namespace {
+
+// What the port list says of a port: its USB device, or what kind of port it is.
+QString PortDescription(const QString& name, const TPortListSources& sources) {
+  QString what = QString::fromStdString(DescribePort(name.toStdString(), sources));
+  if (what == QStringLiteral("virtual")) return QStringLiteral("virtual port");
+  if (!what.isEmpty()) return what;
+  return name.startsWith(QStringLiteral("ttyS")) ? QStringLiteral("serial port on the main board")
+                                                 : QStringLiteral("serial port");
+}
+
+}  // namespace
 
 // Each entry tells what the port is; the list opens as wide as its longest name.
 void TMain::DescribePorts() {
   int widest = cbPorts->width();
   for (int i = 0; i < cbPorts->count(); ++i) {
     QString name = cbPorts->itemText(i);
-    QString what = QString::fromStdString(DescribePort(name.toStdString(), PortSources));
-    cbPorts->setItemData(i, what == QStringLiteral("virtual") ? QStringLiteral("virtual port") : what,
-                         Qt::ToolTipRole);
+    cbPorts->setItemData(i, PortDescription(name, PortSources), Qt::ToolTipRole);
     widest = std::max(widest, cbPorts->fontMetrics().horizontalAdvance(name) + 24);
   }
   cbPorts->view()->setMinimumWidth(widest);

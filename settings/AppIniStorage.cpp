@@ -35,19 +35,23 @@ void TAppIniFileStorage::SetFileName(const std::string& fileName) {
 }
 
 // A folder of that name is no settings file, as a missing file is not; a pipe or a file
-// that cannot be read is one that fails.
+// that cannot be read is one that fails. Its failure is raised once: every access reads
+// the file again, and one message about it is enough.
 void TAppIniFileStorage::Reload() {
   auto text = FFileName.empty() ? std::nullopt : ReadRegularFile(FFileName);
+  FFileReadOnly = IsReadOnly(FFileName);
   if (text) {
     FLoadFailed = false;
     FDocument.Parse(*text);
     FDocument.SetFileName(FFileName);
-  } else {
-    FLoadFailed = !FFileName.empty() && errno != ENOENT && errno != EISDIR && errno != ENOTDIR;
-    if (FLoadFailed) throw EFOpenError(FFileName);
-    FDocument.Clear();
+    return;
   }
-  FFileReadOnly = IsReadOnly(FFileName);
+  FLoadFailed = !FFileName.empty() && errno != ENOENT && errno != EISDIR && errno != ENOTDIR;
+  FDocument.Clear();
+  if (FLoadFailed && FReportedFile != FFileName) {
+    FReportedFile = FFileName;
+    throw EFOpenError(FFileName);
+  }
 }
 
 // A document whose file could not be read is not that file's content: writing it back

@@ -31,7 +31,7 @@ class TAppIniFileStorage : public TCustomAppStorage {
   // Writes the document to the file. Failures go to OnError, never to the caller.
   void Flush();
   // Replaces the document by the file's content; raises EFOpenError when the file is
-  // there but cannot be read.
+  // there but cannot be read, the first time only for that file.
   void Reload();
 
   const TIniDocument& Document() const { return FDocument; }
@@ -48,6 +48,7 @@ class TAppIniFileStorage : public TCustomAppStorage {
   TIniDocument FDocument;
   bool FFileReadOnly = false;
   bool FLoadFailed = false;
+  std::string FReportedFile;
 };
 
 }  // namespace korbenit

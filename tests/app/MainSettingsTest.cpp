@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QCoreApplication>
 #include <QTimer>
-#include <sys/stat.h>
 #include <filesystem>
 
 #include "Application.h"
@@ -43,12 +43,11 @@ TEST(MainSettings, TheCloseBoxWritesThemAndExitOnlyThePlacement) {
     bool exit;
     std::string start;
   };
-  for (const auto& c :
-       {Case{"EXIT", "[CONFIG]\r\nFILEFORMAT=2\r\n", true,
-             "[CONFIG]\r\nFILEFORMAT=2\r\n\r\n" + placement},
-        Case{"close box", "[CONFIG]\r\nFILEFORMAT=2\r\n", false,
-             "[CONFIG]\r\nFILEFORMAT=2\r\nCOMPORT=ttyKORB0\r\n\r\n" + placement},
-        Case{"first run", nullptr, false, placement}}) {
+  for (const auto& c : {Case{"EXIT", "[CONFIG]\r\nFILEFORMAT=2\r\n", true,
+                             "[CONFIG]\r\nFILEFORMAT=2\r\n\r\n" + placement},
+                        Case{"close box", "[CONFIG]\r\nFILEFORMAT=2\r\n", false,
+                             "[CONFIG]\r\nFILEFORMAT=2\r\nCOMPORT=ttyKORB0\r\n\r\n" + placement},
+                        Case{"first run", nullptr, false, placement}}) {
     SCOPED_TRACE(c.name);
     TWindowRig rig(c.before);
     if (c.exit) {
@@ -65,56 +64,95 @@ TEST(MainSettings, TheCloseBoxWritesThemAndExitOnlyThePlacement) {
   }
 }
 
-// A stored number that is none, in CONFIG or in the placement: the error box, and the
-// window shows. A failed placement leaves the show handler to run; a failed CONFIG read
-// ends it before the port list (which the drop-down still fills).
-TEST(MainSettings, AStoredValueThatIsNoNumberReachesTheErrorHandler) {
-  struct Case {
-    const char *settings, *message;
-    int ports;
+// Hand-edited values: a number that is none gets the error box and its default, and
+// the rest of the start goes on (the port list filled, the stored port chosen); a file
+// type out of range counts as BMP; a folder that is a file gives the default folder.
+TEST(MainSettings, AStoredValueThatCannotBeUsedGivesWayToItsDefault) {
+  struct TRow {
+    std::string Config;
+    std::vector<QString> Shown;
+    int FilterIndex;
+    bool DefaultFolder;
   };
-  for (auto c : {Case{"[CONFIG]\r\nFILEFORMAT=2x\r\n", "'2x' ist kein gültiger Integerwert.", 0},
-                 Case{"[Main]\r\nShowCmd=abc\r\n", "'abc' ist kein gültiger Integerwert.", 1}}) {
+  QString noNumber = "'2x' ist kein gültiger Integerwert.";
+  for (const TRow& row :
+       {TRow{"FILEFORMAT=2x\r\n", {noNumber}, 1, true}, TRow{"FILEFORMAT=7\r\n", {}, 1, true},
+        TRow{"FILEFORMAT=0\r\n", {}, 1, true}, TRow{"FILEDIR=/etc/hostname\r\n", {}, 1, true},
+        TRow{"FILEFORMAT=2\r\nFILEDIR=/tmp/\r\n", {}, 2, false}}) {
+    SCOPED_TRACE(row.Config);
     std::vector<QString> shown;
     TApplication::Instance()->SetErrorPresenter(
         [&](const QString&, const QString& text) { shown.push_back(text); });
-    TWindowRig rig(c.settings);
-    EXPECT_EQ(shown, std::vector<QString>{c.message});
-    EXPECT_FALSE(rig.Main->ButSaveAs->isEnabled());
+    TWindowRig rig(("[CONFIG]\r\nCOMPORT=TTYKORB0\r\n" + row.Config).c_str());
+    EXPECT_EQ(shown, row.Shown);
     EXPECT_TRUE(rig.Main->isVisible());
-    EXPECT_EQ(rig.Main->cbPorts->count(), c.ports);
+    EXPECT_EQ(rig.Main->cbPorts->currentText(), "ttyKORB0");
+    EXPECT_EQ(rig.Main->SaveDlg.FilterIndex(), row.FilterIndex);
+    EXPECT_EQ(rig.Main->SaveDlg.InitialDir() == QCoreApplication::applicationDirPath(),
+              row.DefaultFolder);
+    rig.Main->close();
+    EXPECT_NE(ReadBytes(rig.SettingsFile).find("COMPORT=ttyKORB0"), std::string::npos);
     TApplication::Instance()->SetErrorPresenter(nullptr);
   }
 }
 
-// Start and close with a settings file that cannot be read: the error box, then the
-// window goes on (and stays open when the close fails).
-TEST(MainSettings, AnUnreadableSettingsFileIsReportedAndTheWindowGoesOn) {
+// A stored placement number that is none: the error box, and the window shows with its
+// port list.
+TEST(MainSettings, APlacementNumberThatIsNoneReachesTheErrorHandler) {
   std::vector<QString> shown;
   TApplication::Instance()->SetErrorPresenter(
-      [&](const QString& caption, const QString& text) { shown.push_back(caption + ": " + text); });
-  testing::TTempFolder folder;
-  ASSERT_EQ(::mkfifo((folder / "Vantor_Screenshot.ini").c_str(), 0600), 0);
-  auto port = std::make_unique<TModelPort>();
-  std::unique_ptr<TMain> main;
-  ASSERT_NO_THROW(main = std::make_unique<TMain>(std::move(port),
-                                                 QString::fromStdString(folder.Path().string())));
-  main->show();
-  QString expected = "Korbenit - Screenshot v1.0: Datei " +
-                     QString::fromStdString(folder / "Vantor_Screenshot.ini") +
-                     " kann nicht geöffnet werden.";
-  ASSERT_FALSE(shown.empty());
-  EXPECT_EQ(shown.front(), expected);
-  EXPECT_TRUE(main->isVisible());
-  EXPECT_EQ(main->windowTitle(), "Korbenit - Screenshot v1.0");
-  shown.clear();
-  EXPECT_FALSE(main->close());
-  // The placement's save and the close handler each meet the file.
-  EXPECT_EQ(shown, (std::vector<QString>{expected, expected}));
-  EXPECT_TRUE(main->isVisible());
-  main.reset();
-  EXPECT_TRUE(std::filesystem::is_fifo(folder / "Vantor_Screenshot.ini"));
+      [&](const QString&, const QString& text) { shown.push_back(text); });
+  TWindowRig rig("[Main]\r\nShowCmd=abc\r\n");
+  EXPECT_EQ(shown, std::vector<QString>{"'abc' ist kein gültiger Integerwert."});
+  EXPECT_FALSE(rig.Main->ButSaveAs->isEnabled());
+  EXPECT_TRUE(rig.Main->isVisible());
+  EXPECT_EQ(rig.Main->cbPorts->count(), 1);
   TApplication::Instance()->SetErrorPresenter(nullptr);
+}
+
+// With no port present the stored one is kept for when the device is back.
+TEST(MainSettings, AStoredPortThatIsNotPresentIsKept) {
+  TWindowRig rig("[CONFIG]\r\nCOMPORT=ttyGONE7\r\n", false);
+  std::filesystem::remove_all(rig.Ports.Root / "virtual");
+  rig.Main->show();
+  EXPECT_EQ(rig.Main->cbPorts->count(), 0);
+  rig.Main->close();
+  EXPECT_NE(ReadBytes(rig.SettingsFile).find("COMPORT=ttyGONE7\r\n"), std::string::npos);
+}
+
+// Start and close with a settings file that cannot be read (a pipe): one error box, the
+// window goes on and its close box closes it, leaving the file alone. A folder of that
+// name is no settings file at all: no box.
+TEST(MainSettings, AnUnreadableSettingsFileIsReportedOnceAndTheWindowGoesOn) {
+  for (bool pipe : {true, false}) {
+    SCOPED_TRACE(pipe ? "pipe" : "folder");
+    std::vector<QString> shown;
+    TApplication::Instance()->SetErrorPresenter([&](const QString& caption, const QString& text) {
+      shown.push_back(caption + ": " + text);
+    });
+    testing::TTempFolder folder;
+    std::string settings = folder / "Vantor_Screenshot.ini";
+    if (pipe)
+      ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0);
+    else
+      std::filesystem::create_directory(settings);
+    std::unique_ptr<TMain> main;
+    ASSERT_NO_THROW(main = std::make_unique<TMain>(std::make_unique<TModelPort>(),
+                                                   QString::fromStdString(folder.Path().string())));
+    main->show();
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(main->windowTitle(), "Korbenit - Screenshot v1.0");
+    QString expected = "Korbenit - Screenshot v1.0: Datei " + QString::fromStdString(settings) +
+                       " kann nicht geöffnet werden.";
+    EXPECT_EQ(shown, pipe ? std::vector<QString>{expected} : std::vector<QString>{});
+    shown.clear();
+    EXPECT_TRUE(main->close());
+    EXPECT_TRUE(shown.empty());
+    main.reset();
+    EXPECT_EQ(std::filesystem::is_fifo(settings), pipe);
+    EXPECT_EQ(std::filesystem::is_directory(settings), !pipe);
+    TApplication::Instance()->SetErrorPresenter(nullptr);
+  }
 }
 
 struct TSaveRig : TWindowRig {

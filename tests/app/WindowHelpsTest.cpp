@@ -3,15 +3,15 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QDir>
 #include <QClipboard>
+#include <QDir>
 #include <QStyle>
 #include <QTest>
 
 #include "Application.h"
 #include "DialogDriver.h"
-#include "ProgramFolders.h"
 #include "Platform.h"
+#include "ProgramFolders.h"
 #include "QtPrinters.h"
 #include "TempFolder.h"
 #include "Unprivileged.h"
@@ -41,8 +41,8 @@ TEST(WindowHelps, EveryCaptionFitsItsControl) {
   about.LabApp->setText(TApplication::Instance()->Title());
   TMain& m = *rig.Main;
   for (QWidget* control : std::initializer_list<QWidget*>{
-           m.Label1, m.ButGetScreen, m.ButSaveAs, m.ButAbout, m.ButExit, about.LabApp,
-           about.Label2, about.Label3, about.Label1, about.FooterBtn1}) {
+           m.Label1, m.ButGetScreen, m.ButSaveAs, m.ButAbout, m.ButExit, about.LabApp, about.Label2,
+           about.Label3, about.Label1, about.FooterBtn1}) {
     QString text = control->property("text").toString();
     EXPECT_TRUE(CaptionFits(control, text))
         << text.toStdString() << " in " << control->font().family().toStdString();
@@ -51,6 +51,9 @@ TEST(WindowHelps, EveryCaptionFitsItsControl) {
 
 TEST(WindowHelps, PortEntriesTellWhatTheyAreAndOpenWideEnough) {
   TWindowRig rig;
+  EXPECT_EQ(rig.Main->cbPorts->toolTip(), "virtual port") << "the first port chosen is described";
+  std::filesystem::create_directories(rig.Ports.Root / "class/ttyS0/device");
+  testing::WriteBytes((rig.Ports.Root / "class/ttyS0/type").string(), "4\n");
   rig.Ports.Add("korbenit-demo");
   rig.Main->cbPortsDropDown();
   QComboBox* list = rig.Main->cbPorts;
@@ -60,6 +63,8 @@ TEST(WindowHelps, PortEntriesTellWhatTheyAreAndOpenWideEnough) {
   EXPECT_GE(list->view()->minimumWidth(), list->fontMetrics().horizontalAdvance("korbenit-demo"));
   list->setCurrentIndex(demo);
   EXPECT_EQ(list->toolTip(), "virtual port");
+  EXPECT_EQ(list->itemData(list->findText("ttyS0"), Qt::ToolTipRole).toString(),
+            "serial port on the main board");
 }
 
 void PressKeys(QWidget& window, QKeySequence keys) {
@@ -101,7 +106,8 @@ TEST(ProgramFolders, AnInstalledProgramKeepsItsFilesWithTheUser) {
   EXPECT_EQ(portable.ExePath, "/opt/k/");
   EXPECT_EQ(portable.BmpPath, "/opt/k/BMP");
   EXPECT_EQ(portable.SettingsFolder, "/opt/k/");
-  TProgramFolders installed = ProgramFolders("/usr/bin", false, "/home/u/.config", "/home/u/Pictures");
+  TProgramFolders installed =
+      ProgramFolders("/usr/bin", false, "/home/u/.config", "/home/u/Pictures");
   EXPECT_EQ(installed.ExePath, "/home/u/Pictures/Korbenit/");
   EXPECT_EQ(installed.BmpPath, "/home/u/Pictures/Korbenit");
   EXPECT_EQ(installed.SettingsFolder, "/home/u/.config/korbenit-screenshot/");
@@ -126,10 +132,10 @@ TEST(ProgramFolders, AFoldersOwnerDecidesWhatItIs) {
     std::string Path;
     bool Portable, Adopted;
   };
-  for (const TRow& row : {TRow{folder / "ours", true, true}, TRow{folder / "theirs", false, false},
-                          TRow{folder / "our-link", true, true},
-                          TRow{folder / "planted-link", true, false},
-                          TRow{folder / "missing", false, true}, TRow{"/usr/bin", false, true}}) {
+  for (const TRow& row :
+       {TRow{folder / "ours", true, true}, TRow{folder / "theirs", false, false},
+        TRow{folder / "our-link", true, true}, TRow{folder / "planted-link", true, false},
+        TRow{folder / "missing", false, true}, TRow{"/usr/bin", false, true}}) {
     EXPECT_EQ(IsPortableCopyFolder(row.Path), row.Portable) << row.Path;
     EXPECT_EQ(IsOwnFolderOrMissing(row.Path), row.Adopted) << row.Path;
   }
