@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "Platform.h"
+#include "SafeFile.h"
 #include "uDebug.h"
 
 namespace korbenit {
@@ -15,6 +16,25 @@ std::string DistributionName(const std::string& executableName, int32_t version)
   std::snprintf(stamp, sizeof stamp, "%.2d%s", version, ExecutableSuffix());
   return executableName.substr(0, executableName.rfind('.')) + stamp;
 }
+
+namespace {
+
+// The copy takes the target's name only once it is whole and runnable, so a full disk
+// never leaves a cut-off program there nor spoils an earlier copy. Failures stay quiet,
+// as a failed copy always has.
+void CopyWhole(const std::string& source, const std::string& target) {
+  try {
+    auto content = ReadRegularFile(source);
+    if (!content) return;
+    TReplacingFile copy(target);
+    copy.TakePermissionsOf(source);
+    copy.Write(content->data(), content->size());
+    copy.Commit();
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
 
 void RunDistributionMode(const QStringList& arguments, int32_t appVersion,
                          const std::string& executablePath, TDebug& debug,
@@ -30,7 +50,7 @@ void RunDistributionMode(const QStringList& arguments, int32_t appVersion,
   fs::path target = fs::path("dist") / name;
   std::error_code ignored;
   if (fs::is_directory(target, ignored)) target /= executable.filename();
-  fs::copy_file(executable, target, fs::copy_options::overwrite_existing, ignored);
+  CopyWhole(executable.string(), target.string());
 }
 
 }  // namespace korbenit

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace korbenit {
@@ -22,6 +23,10 @@ bool IsPortableCopyFolder(const std::string& folder);
 // folder or a link that belongs to this user. Another user's link could send our files
 // into their folder.
 bool IsOwnFolderOrMissing(const std::string& path);
+
+// This process's id, and whether a process of that id still runs.
+int64_t ThisProcessId();
+bool ProcessRuns(int64_t id);
 
 // What executables' names end in on this platform ("" here, ".exe" on Windows).
 const char* ExecutableSuffix();

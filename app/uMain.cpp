@@ -3,10 +3,12 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QDrag>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QThread>
@@ -51,7 +53,23 @@ TPicture ToPicture(const QImage& image) {
                   std::move(bits));
 }
 
+const QString DragFolderPrefix = QStringLiteral("korbenit-drag-");
+
+// Drag folders are named after their process: one whose process has ended (killed, or
+// its display lost) is left over and goes.
+void RemoveStaleDragFolders(const QString& runtimeFolder) {
+  QDir folder(runtimeFolder);
+  for (const QString& name : folder.entryList({DragFolderPrefix + "*"}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool number = false;
+    int64_t owner = name.mid(DragFolderPrefix.size()).section('-', 0, 0).toLongLong(&number);
+    if (number && owner != ThisProcessId() && !ProcessRuns(owner))
+      QDir(folder.filePath(name)).removeRecursively();
+  }
+}
+
 }  // namespace
+
+QString RuntimeFolder() { return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation); }
 
 QString TimeStampedName() { return QString::fromStdString(DefaultPictureName(std::time(nullptr))); }
 
@@ -77,6 +95,7 @@ TMain::TMain(std::unique_ptr<TSerialPortInterface> port, QString settingsFolder,
   FPort->OnAfterClose = [this](TSerialPortInterface& sender) { cPortAfterClose(sender); };
   FormStorage1.AppStorage = &IniFile;
   FormStorage1.AppStoragePath = "Main\\";
+  RemoveStaleDragFolders(RuntimeFolder());
   RunHandler([this] { FormCreate(); });
 }
 
@@ -156,8 +175,11 @@ void TMain::DragPictureOut() {
   if (!PictureComplete()) return;
   auto* data = new QMimeData;  // the drag owns it
   data->setImageData(Screen->Picture());
-  QString file = FDragFolder.filePath(TimeStampedName() + QStringLiteral(".png"));
-  if (FDragFolder.isValid() && Screen->Picture().save(file, "PNG"))
+  if (!FDragFolder)
+    FDragFolder = std::make_unique<QTemporaryDir>(RuntimeFolder() + '/' + DragFolderPrefix +
+                                                  QString::number(ThisProcessId()) + "-XXXXXX");
+  QString file = FDragFolder->filePath(TimeStampedName() + QStringLiteral(".png"));
+  if (FDragFolder->isValid() && Screen->Picture().save(file, "PNG"))
     data->setUrls({QUrl::fromLocalFile(file)});
   auto* drag = new QDrag(Screen);  // Qt deletes it once the drag is over
   drag->setMimeData(data);

@@ -134,7 +134,8 @@ class TMain : public QWidget, private TCaptureView {
 
   std::unique_ptr<TSerialPortInterface> FPort;
   QString FStatusText;
-  QTemporaryDir FDragFolder;
+  // Made by the first drag, in the user's runtime folder; removed with the window.
+  std::unique_ptr<QTemporaryDir> FDragFolder;
   QString FSettingsFolder;
   QString FStoredPort;
   bool FShown = false;
@@ -145,6 +146,9 @@ class TMain : public QWidget, private TCaptureView {
 
 // "Korbenit_yyyymmdd_hhnnss" for now: the name a picture is offered under.
 QString TimeStampedName();
+
+// The user's runtime folder ($XDG_RUNTIME_DIR), where pictures dragged out are kept.
+QString RuntimeFolder();
 
 // The version in tenths as the title shows it, always with a point: 10 gives "1.0".
 QString FormatVersion(int32_t versionInTenths);

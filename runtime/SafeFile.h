@@ -30,6 +30,9 @@ class TReplacingFile {
   TReplacingFile& operator=(const TReplacingFile&) = delete;
   ~TReplacingFile();
 
+  // The new file takes the permission bits of source (run bits among them) instead of
+  // the old file's; they are set before the new file takes the target's name.
+  void TakePermissionsOf(const std::string& source);
   // Raises EWriteError when fewer bytes were stored than asked.
   void Write(const void* data, std::size_t size);
   // Stores the content under the target's name; raises EWriteError on failure.

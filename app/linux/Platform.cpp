@@ -3,6 +3,7 @@
 // by their owners.
 #include "../Platform.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -105,6 +106,14 @@ bool IsOwnFolderOrMissing(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT;
   return (S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)) && info.st_uid == ::geteuid();
+}
+
+int64_t ThisProcessId() {
+  return ::getpid();
+}
+
+bool ProcessRuns(int64_t id) {
+  return id > 0 && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
 }
 
 const char* ExecutableSuffix() {

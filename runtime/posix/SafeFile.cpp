@@ -247,6 +247,12 @@ void TReplacingFile::UseInPlace(int handle) {
   FInPlace = true;
 }
 
+void TReplacingFile::TakePermissionsOf(const std::string& source) {
+  struct stat info {};
+  if (::stat(source.c_str(), &info) != 0 || ::fchmod(FHandle, info.st_mode & 07777) != 0)
+    throw EWriteError();
+}
+
 TReplacingFile::~TReplacingFile() {
   Discard();
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -129,10 +130,10 @@ TEST(Distribution, OnlyTheRightArgumentWhileTheEnvironmentRunsCopies) {
     bool copies;
   };
   const QStringList right{"5203817"};
-  for (const auto& c : {Case{{}, true, false}, Case{{"5203817", "x"}, true, false},
-                        Case{{"05203817"}, true, false}, Case{{" 5203817"}, true, false},
-                        Case{{"5203817 "}, true, false}, Case{right, false, false},
-                        Case{right, true, true}}) {
+  for (const auto& c :
+       {Case{{}, true, false}, Case{{"5203817", "x"}, true, false}, Case{{"05203817"}, true, false},
+        Case{{" 5203817"}, true, false}, Case{{"5203817 "}, true, false}, Case{right, false, false},
+        Case{right, true, true}}) {
     SCOPED_TRACE(c.arguments.join('|').toStdString() + (c.environment ? " with" : " without"));
     TDistributionRig rig;
     fs::create_directory("dist");
@@ -166,6 +167,18 @@ TEST(Distribution, TheCopyGoesWhereItCanAndFailsSilently) {
     WriteBytes("dist/korbenit-screenshot05", "an older copy");
     rig.Run({"5203817"}, true, 5);
     EXPECT_EQ(ReadBytes("dist/korbenit-screenshot05"), "the program");
+  }
+  {
+    // A disk too small for the copy keeps the earlier one whole and holds nothing else.
+    TDistributionRig rig;
+    fs::create_directory("dist");
+    if (::mount("tmpfs", "dist", "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount";
+    WriteBytes("dist/korbenit-screenshot10", "an earlier copy");
+    WriteBytes(rig.Executable, std::string(200000, 'p'));
+    rig.Run({"5203817"}, true);
+    EXPECT_EQ(ReadBytes("dist/korbenit-screenshot10"), "an earlier copy");
+    EXPECT_EQ(std::distance(fs::directory_iterator("dist"), fs::directory_iterator()), 1);
+    ::umount("dist");
   }
   EXPECT_EQ(DistributionName("Capture.exe", 10), "Capture10");
   EXPECT_EQ(DistributionName("korbenit-screenshot", 123), "korbenit-screenshot123");

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractItemView>
@@ -139,6 +140,25 @@ TEST(ProgramFolders, AFoldersOwnerDecidesWhatItIs) {
     EXPECT_EQ(IsPortableCopyFolder(row.Path), row.Portable) << row.Path;
     EXPECT_EQ(IsOwnFolderOrMissing(row.Path), row.Adopted) << row.Path;
   }
+}
+
+// A start makes no folder for dragging; it removes those whose program has ended.
+TEST(WindowHelps, DragFoldersAreMadeByADragAndLeftOnesRemovedAtStart) {
+  namespace fs = std::filesystem;
+  fs::path runtime = RuntimeFolder().toStdString();
+  pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  fs::path stale = runtime / ("korbenit-drag-" + std::to_string(ended) + "-abc123");
+  fs::path live = runtime / ("korbenit-drag-" + std::to_string(::getppid()) + "-abc123");
+  for (const auto& folder : {stale, live}) fs::create_directories(folder);
+  testing::WriteBytes((stale / "shot.png").string(), "png");
+  auto before = std::distance(fs::directory_iterator(runtime), fs::directory_iterator());
+  TWindowRig rig;
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(live));
+  EXPECT_EQ(std::distance(fs::directory_iterator(runtime), fs::directory_iterator()), before - 1);
+  fs::remove_all(live);
 }
 
 // XDG folders must be absolute; a relative one is ignored for the default.
