@@ -2,13 +2,20 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPixmap>
 
 #include "Application.h"
+#include "SafeFile.h"
+#include "uMain.h"
 
 // The resources live in a static library; nothing would pull them in otherwise.
-static void LoadResources() { Q_INIT_RESOURCE(resources); }
+static void LoadResources() {
+  Q_INIT_RESOURCE(resources);
+}
 
 namespace korbenit {
 namespace {
@@ -37,11 +44,42 @@ QPixmap TransparentLogo(QSize size) {
 }
 
 // A local file shows its name, a web address its host.
-QString Caption(const QUrl& url) { return url.isLocalFile() ? url.fileName() : url.host(); }
+QString Caption(const QUrl& url) {
+  return url.isLocalFile() ? url.fileName() : url.host();
+}
 
 }  // namespace
 
-QUrl GuideUrl() { return QUrl(QStringLiteral(KORBENIT_GUIDE_URL)); }
+namespace {
+
+const QString BuiltInGuide = QStringLiteral(":/guide/README.md");
+
+QString InstalledGuide() {
+  return QCoreApplication::applicationDirPath() +
+         QStringLiteral("/../share/doc/korbenit-screenshot/README.md");
+}
+
+}  // namespace
+
+QUrl GuideUrl() {
+  QFileInfo installed(InstalledGuide());
+  if (installed.isFile()) return QUrl::fromLocalFile(installed.canonicalFilePath());
+  return QUrl::fromLocalFile(RuntimeFolder() +
+                             QStringLiteral("/korbenit-screenshot-guide/README.md"));
+}
+
+// The built-in copy goes out whole, under its name only once complete.
+void ProvideGuide() {
+  QString target = GuideUrl().toLocalFile();
+  if (target == QFileInfo(InstalledGuide()).canonicalFilePath()) return;
+  QFile guide(BuiltInGuide);
+  if (!guide.open(QIODevice::ReadOnly)) return;
+  QByteArray text = guide.readAll();
+  QDir().mkpath(QFileInfo(target).path());
+  TReplacingFile copy(target.toStdString());
+  copy.Write(text.constData(), static_cast<std::size_t>(text.size()));
+  copy.Commit();
+}
 
 TLinkLabel::TLinkLabel(const QUrl& url, QWidget* parent) : QLabel(Caption(url), parent), FUrl(url) {
   QFont underlined = font();
@@ -61,17 +99,20 @@ void TLinkLabel::enterEvent(QEnterEvent*) {
   SetTextColour(QApplication::palette().color(QPalette::WindowText));
 }
 
-void TLinkLabel::leaveEvent(QEvent*) { SetTextColour(QColor(0, 0, 128)); }
+void TLinkLabel::leaveEvent(QEvent*) {
+  SetTextColour(QColor(0, 0, 128));
+}
 
 // Whether the desktop could open it is nobody's business here.
 void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-    QDesktopServices::openUrl(FUrl);
+  if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint())) return;
+  if (OnBeforeOpen && !RunHandler(OnBeforeOpen)) return;
+  QDesktopServices::openUrl(FUrl);
 }
 
 TAbout::TAbout(QWidget* mainWindow)
-    : QDialog(nullptr, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                           Qt::CustomizeWindowHint),
+    : QDialog(nullptr,
+              Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
       FMainWindow(mainWindow) {
   LoadResources();
   setWindowTitle(QStringLiteral("About"));
@@ -115,6 +156,7 @@ void TAbout::BuildFooter() {
   Fill(Footer1, QApplication::palette().color(QPalette::Active, QPalette::Highlight));
 
   Label1 = new TLinkLabel(GuideUrl(), Footer1);
+  Label1->OnBeforeOpen = ProvideGuide;
   Label1->move(8, 12);
   Label1->adjustSize();
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
+#include <functional>
 
 namespace korbenit {
 
@@ -14,6 +15,8 @@ class TLinkLabel : public QLabel {
  public:
   TLinkLabel(const QUrl& url, QWidget* parent);
   const QUrl& Url() const { return FUrl; }
+  // Runs before the address is opened, to make sure it is there.
+  std::function<void()> OnBeforeOpen;
 
  protected:
   void enterEvent(QEnterEvent* event) override;
@@ -55,7 +58,10 @@ class TAbout : public QDialog {
   QWidget* FMainWindow;
 };
 
-// Where the About window's link leads: the user guide unless the build says otherwise.
+// Where the About window's link leads: the guide that the package installed beside the
+// program, or else the copy built into the program, which ProvideGuide writes out to the
+// user's runtime folder. Either way the link works wherever the program was copied.
 QUrl GuideUrl();
+void ProvideGuide();
 
 }  // namespace korbenit

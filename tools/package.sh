@@ -6,8 +6,7 @@ cd "$(dirname "$0")/.."
 # dpkg-shlibdeps derives the package's dependencies; file finds the executables.
 tools/install-deps.sh dpkg-dev file
 export BUILD_DIR=build-package BUILD_TYPE=Release
-tools/build.sh -DKORBENIT_TESTS=OFF \
-  -DKORBENIT_GUIDE_URL=file:///usr/share/doc/korbenit-screenshot/README.md
+tools/build.sh -DKORBENIT_TESTS=OFF
 cd build-package
 rm -f ./*.deb
 cpack -G DEB >/dev/null

@@ -17,6 +17,7 @@
 #include "WindowRig.h"
 #include "uAbout.h"
 #include "uDebug.h"
+#include "uMain.h"
 
 namespace korbenit {
 namespace {
@@ -86,6 +87,17 @@ TEST(About, ShowsTheCurrentTitleCentredOnTheMainWindow) {
     EXPECT_FALSE(about.isVisible());
   }
   TApplication::Instance()->SetTitle("Korbenit - Screenshot v1.0");
+}
+
+// Without an installed guide beside it, the program carries its own and writes it out
+// when the link is followed, so the link works wherever the program was copied.
+TEST(About, TheGuideIsCarriedByTheProgram) {
+  QUrl guide = GuideUrl();
+  ASSERT_TRUE(guide.isLocalFile());
+  EXPECT_TRUE(guide.toLocalFile().startsWith(RuntimeFolder())) << guide.toString().toStdString();
+  fs::remove(guide.toLocalFile().toStdString());
+  ProvideGuide();
+  EXPECT_EQ(ReadBytes(guide.toLocalFile().toStdString()).rfind("# Korbenit Screenshot\n", 0), 0u);
 }
 
 TEST(Debug, KeepsItsLinesInOrderUntilADoubleClick) {
