@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QScreen>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -83,10 +84,18 @@ bool TopLevelWindowOfClassExists(const std::string& className) {
 }
 
 // Debian's fonts-wine ships free faces with the metrics of MS Sans Serif and Tahoma
-// outside fontconfig's folders; Liberation Mono has those of Courier New.
+// outside fontconfig's folders; Liberation Mono has those of Courier New. The MS Sans
+// Serif there holds bitmap strikes only (13, 16 and 20 pixels), which cannot grow with a
+// scaled screen: above a scale of 1 its texts take Tahoma, an outline face that fits the
+// same boxes.
 void LoadInterfaceFonts() {
-  for (const char* file : {"ms_sans_serif.ttf", "tahoma.ttf", "tahomabd.ttf"})
-    QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/") + file);
+  const QString folder = QStringLiteral("/usr/share/wine/fonts/");
+  QScreen* screen = QGuiApplication::primaryScreen();
+  bool scaled = qGuiApp->devicePixelRatio() > 1.0 || (screen && screen->logicalDotsPerInch() > 96.5);
+  if (!scaled) QFontDatabase::addApplicationFont(folder + QStringLiteral("ms_sans_serif.ttf"));
+  for (const char* file : {"tahoma.ttf", "tahomabd.ttf"})
+    QFontDatabase::addApplicationFont(folder + QString::fromLatin1(file));
+  if (scaled) QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Tahoma"));
   if (!QFontDatabase::hasFamily(QStringLiteral("Courier New")))
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
 }

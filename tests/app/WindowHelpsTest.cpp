@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QStyle>
 #include <QTest>
 
@@ -36,7 +38,10 @@ bool CaptionFits(QWidget* control, const QString& text) {
   return needed.height() <= room.height() && needed.width() <= room.width();
 }
 
+// Run at scales 1, 1.5 and 2 (QT_SCALE_FACTOR). Above 1 the faces must be outline ones:
+// a face of bitmap strikes is drawn at its small size with its letters spread apart.
 TEST(WindowHelps, EveryCaptionFitsItsControl) {
+  bool scaled = qApp->devicePixelRatio() > 1.0;
   TWindowRig rig;
   TAbout about(rig.Main.get());
   about.LabApp->setText(TApplication::Instance()->Title());
@@ -45,8 +50,12 @@ TEST(WindowHelps, EveryCaptionFitsItsControl) {
            m.Label1, m.ButGetScreen, m.ButSaveAs, m.ButAbout, m.ButExit, about.LabApp, about.Label2,
            about.Label3, about.Label1, about.FooterBtn1}) {
     QString text = control->property("text").toString();
-    EXPECT_TRUE(CaptionFits(control, text))
-        << text.toStdString() << " in " << control->font().family().toStdString();
+    QString face = QFontInfo(control->font()).family();
+    EXPECT_TRUE(CaptionFits(control, text)) << text.toStdString() << " in " << face.toStdString();
+    if (scaled) {
+      EXPECT_TRUE(QFontDatabase::isSmoothlyScalable(face))
+          << text.toStdString() << " in " << face.toStdString();
+    }
   }
 }
 
