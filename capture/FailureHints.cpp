@@ -7,10 +7,10 @@
 namespace korbenit {
 namespace {
 
-// The usual group of serial ports on Debian and its kin.
+// Where the port's group cannot help (root's, or one that may not read and write it).
 const char* const Permission =
-    "This user may not use the port: join the group that owns it (usually dialout, "
-    "\"sudo usermod -aG dialout $USER\") and log in again.";
+    "This user may not use the port, and no group gives access to it: only its owner may "
+    "open it. Ask the administrator for a udev rule that gives it to the dialout group.";
 
 std::string PermissionHint(const std::string& group) {
   return "This user may not use the port: join its group " + group + " (\"sudo usermod -aG " +
@@ -43,8 +43,20 @@ struct TTextHint {
   const char* Hint;
 };
 
+const char* const Silent =
+    "The device does not answer: is USB switched on in its setup menu, is this its port, "
+    "and is the cable a data cable?";
+
 const TTextHint TextHints[] = {
-    {"B: No Data", "", "The device does not answer: is USB switched on in its setup menu?"},
+    {"B: No Data", "", Silent},
+    {"I: No Data", "", Silent},
+    {"S: No Data", "",
+     "The device stopped answering in the middle of the picture: was it unplugged, or did it "
+     "switch USB off? Try again."},
+    {"no device port found", "",
+     "No USB serial port is present: switch USB on in the device's setup menu, check the "
+     "cable (dmesg shows a new ttyACM or ttyUSB port when it is plugged in), or name a port "
+     "with --port."},
     {"Datei ", " kann nicht erstellt werden",
      "No file can be made there: may this user write the folder, and is the name a file's "
      "name?"},

@@ -147,7 +147,9 @@ void TScreenTransfer::Run() {
   } catch (const TTransferStopped&) {
     failed = false;
   } catch (const std::exception& e) {
-    ReportFailure(e.what());
+    // A stop may cut a transfer short on purpose (its wait aborted): that is no failure.
+    if (FView.StopRequested()) failed = false;
+    else ReportFailure(e.what());
   } catch (...) {
     ReportFailure("Unknown error");
   }

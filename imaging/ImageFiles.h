@@ -49,10 +49,15 @@ class TJPEGImage {
 // under, before its extension.
 std::string DefaultPictureName(std::time_t when);
 
-// Both writers replace an existing file only once the new one is complete. Failures:
+// The picture as a PNG file in memory: 8-bit RGB, no interlacing. Raises EOutOfMemory,
+// or EInvalidGraphic when the library refuses it (an empty picture).
+std::vector<uint8_t> EncodePng(const TPicture& picture);
+
+// The writers replace an existing file only once the new one is complete. Failures:
 // EFCreateError naming the path, EWriteError, EJPEG, EStreamError, EOutOfMemory, and
-// EInvalidGraphic for a picture too big for a BMP file.
+// EInvalidGraphic for a picture too big for a BMP file or one PNG cannot hold.
 void SaveBitmapFile(const TPicture& picture, const std::string& path);
 void SaveJpegFile(const TPicture& picture, const std::string& path, int quality = 90);
+void SavePngFile(const TPicture& picture, const std::string& path);
 
 }  // namespace korbenit

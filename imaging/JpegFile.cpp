@@ -66,39 +66,6 @@ void TermDestination(j_compress_ptr cinfo) {
   dest->Buffer->resize(dest->Buffer->size() - dest->Public.free_in_buffer);
 }
 
-// Each row of the picture as red, green, blue bytes, the order this library reads.
-void ToRgbRow(const TPicture& picture, int y, std::vector<uint8_t>& row) {
-  const uint8_t* source = picture.Row(y);
-  for (int x = 0; x < picture.Width(); ++x) {
-    uint8_t red, green, blue;
-    switch (picture.Depth()) {
-      case 32:
-      case 24: {
-        const uint8_t* pixel = source + x * (picture.Depth() / 8);
-        blue = pixel[0], green = pixel[1], red = pixel[2];
-        break;
-      }
-      case 16: {
-        unsigned word = source[2 * x] | source[2 * x + 1] << 8;
-        red = static_cast<uint8_t>(((word >> 10) & 31) * 255 / 31);
-        green = static_cast<uint8_t>(((word >> 5) & 31) * 255 / 31);
-        blue = static_cast<uint8_t>((word & 31) * 255 / 31);
-        break;
-      }
-      default: {
-        int depth = picture.Depth();
-        int bit = x * depth;
-        unsigned index = (source[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
-        TPaletteEntry entry = index < picture.Palette().size() ? picture.Palette()[index] : TPaletteEntry{};
-        red = entry.Red, green = entry.Green, blue = entry.Blue;
-      }
-    }
-    row[static_cast<std::size_t>(3 * x)] = red;
-    row[static_cast<std::size_t>(3 * x + 1)] = green;
-    row[static_cast<std::size_t>(3 * x + 2)] = blue;
-  }
-}
-
 struct TCompressResult {
   int MessageCode = 0;
   bool Failed = false;
@@ -147,7 +114,7 @@ void TJPEGImage::Compress() {
   // The 24-bit working copy, freed when compression ends either way.
   std::vector<std::vector<uint8_t>> rows(static_cast<std::size_t>(FPicture.Height()),
                                          std::vector<uint8_t>(3 * static_cast<std::size_t>(FPicture.Width())));
-  for (int y = 0; y < FPicture.Height(); ++y) ToRgbRow(FPicture, y, rows[static_cast<std::size_t>(y)]);
+  for (int y = 0; y < FPicture.Height(); ++y) RgbRow(FPicture, y, rows[static_cast<std::size_t>(y)]);
 
   jpeg_compress_struct cinfo{};
   TErrorManager errors{};

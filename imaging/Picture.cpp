@@ -19,4 +19,36 @@ TPicture TPicture::Blank(int width, int height, int depth, std::vector<TPaletteE
   return {width, height, depth, stride, std::move(bits), std::move(palette)};
 }
 
+void RgbRow(const TPicture& picture, int y, std::vector<uint8_t>& row) {
+  const uint8_t* source = picture.Row(y);
+  for (int x = 0; x < picture.Width(); ++x) {
+    uint8_t red, green, blue;
+    switch (picture.Depth()) {
+      case 32:
+      case 24: {
+        const uint8_t* pixel = source + x * (picture.Depth() / 8);
+        blue = pixel[0], green = pixel[1], red = pixel[2];
+        break;
+      }
+      case 16: {
+        unsigned word = source[2 * x] | source[2 * x + 1] << 8;
+        red = static_cast<uint8_t>(((word >> 10) & 31) * 255 / 31);
+        green = static_cast<uint8_t>(((word >> 5) & 31) * 255 / 31);
+        blue = static_cast<uint8_t>((word & 31) * 255 / 31);
+        break;
+      }
+      default: {
+        int depth = picture.Depth();
+        int bit = x * depth;
+        unsigned index = (source[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
+        TPaletteEntry entry = index < picture.Palette().size() ? picture.Palette()[index] : TPaletteEntry{};
+        red = entry.Red, green = entry.Green, blue = entry.Blue;
+      }
+    }
+    row[static_cast<std::size_t>(3 * x)] = red;
+    row[static_cast<std::size_t>(3 * x + 1)] = green;
+    row[static_cast<std::size_t>(3 * x + 2)] = blue;
+  }
+}
+
 }  // namespace korbenit

@@ -44,4 +44,7 @@ class TPicture {
   std::vector<TPaletteEntry> FPalette;
 };
 
+// One row as red, green, blue bytes, whatever the depth: row holds 3 x Width bytes.
+void RgbRow(const TPicture& picture, int y, std::vector<uint8_t>& row);
+
 }  // namespace korbenit

@@ -22,7 +22,13 @@ void ListSerialPorts(TStringList& target, const TPortListSources& sources = {});
 // "virtual" for a virtual port; empty when nothing is known.
 std::string DescribePort(const std::string& name, const TPortListSources& sources = {});
 
-// The name of the group that owns the device a port name opens; empty when unknown.
+// Whether a listed port can be the device: a USB serial port (ttyACM*, ttyUSB*) or a
+// virtual port whose publisher runs (the simulator). The serial console and another
+// program's virtual port cannot.
+bool CanBeTheDevice(const std::string& name, const TPortListSources& sources = {});
+
+// The group whose members may open the device a port name opens: the group that owns
+// it, when that group may read and write it and is not root's; empty otherwise.
 std::string PortGroup(const std::string& name);
 
 }  // namespace korbenit

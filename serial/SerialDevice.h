@@ -83,6 +83,9 @@ class TSerialDevice {
   int SetTimeouts(const TDeviceTimeouts& timeouts);
   int Read(char* buffer, int32_t count, int32_t& received);
   int Write(const char* data, int32_t count, int32_t& written);
+  // The abort flags also end a read or write that another thread is waiting in, and
+  // any later one until the device is opened again: it fails with ECANCELED, as an
+  // aborted transfer does.
   int Purge(unsigned flags);
   int QueuedInput(int32_t& count);
   // The status query that follows every read. While bytes that the read fetched are

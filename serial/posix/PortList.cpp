@@ -120,9 +120,16 @@ std::string DescribePort(const std::string& name, const TPortListSources& source
   return IsTrustedFolder(folder) && IsLiveLink(folder, name) ? "virtual" : "";
 }
 
+bool CanBeTheDevice(const std::string& name, const TPortListSources& sources) {
+  if (name.rfind("ttyACM", 0) == 0 || name.rfind("ttyUSB", 0) == 0) return true;
+  std::string folder = VirtualFolder(sources);
+  return IsTrustedFolder(folder) && IsPublishedPort(folder, name);
+}
+
 std::string PortGroup(const std::string& name) {
   struct stat info {};
   if (::stat(DevicePath(name).c_str(), &info) != 0) return {};
+  if (info.st_gid == 0 || (info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return {};
   std::vector<char> buffer(16384);
   group entry{};
   group* found = nullptr;

@@ -19,7 +19,14 @@ struct TLineCounters {
 };
 
 struct TSerialDevice::TPlatform {
+  TPlatform();
+  TPlatform(const TPlatform&) = delete;
+  TPlatform& operator=(const TPlatform&) = delete;
+  ~TPlatform();
+
   int Fd = -1;
+  // Signalled by an abort, to end a wait in another thread.
+  int AbortSignal = -1;
   TDeviceTimeouts Timeouts;
   // Bytes already taken from the kernel but not yet handed out: reading in blocks keeps
   // a byte-at-a-time caller from paying a system call per byte. Guarded, since the
@@ -44,6 +51,9 @@ struct TSerialDevice::TPlatform {
   void DropBuffered();
   int FillBuffer();
   int WaitReadable(int timeoutMs);
+  // Waits until the port is ready for events; ECANCELED once aborted, ETIMEDOUT.
+  int WaitFor(short events, int timeoutMs);
+  void ForgetAborts();
   int ReadWithDeadline(char* buffer, int32_t count, int32_t& received);
   int DrainOutput(int waitMs);
 };

@@ -9,6 +9,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -99,13 +100,16 @@ int ApplyModemLines(int fd, const TDeviceControlRecord& record) {
   return 0;
 }
 
-int PollFor(int fd, short events, int timeoutMs) {
-  pollfd pfd{fd, events, 0};
+// A wait on the port that an abort from another thread ends; the abort is looked at
+// first.
+int PollFor(int fd, short events, int abortSignal, int timeoutMs) {
+  pollfd fds[2] = {{abortSignal, POLLIN, 0}, {fd, events, 0}};
   int result;
   do {
-    result = ::poll(&pfd, 1, timeoutMs);
+    result = ::poll(fds, 2, timeoutMs);
   } while (result < 0 && errno == EINTR);
   if (result < 0) return errno;
+  if (fds[0].revents & POLLIN) return ECANCELED;
   return result == 0 ? ETIMEDOUT : 0;
 }
 
@@ -165,6 +169,24 @@ int TakeTerminal(int fd) {
 
 }  // namespace
 
+TSerialDevice::TPlatform::TPlatform()
+    : AbortSignal(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+TSerialDevice::TPlatform::~TPlatform() {
+  if (AbortSignal >= 0) ::close(AbortSignal);
+}
+
+// An abort ends the transfers of the device's session, pending or not yet begun: a
+// stop must not be missed because it came between two of them.
+void TSerialDevice::TPlatform::ForgetAborts() {
+  uint64_t count = 0;
+  [[maybe_unused]] auto taken = ::read(AbortSignal, &count, sizeof count);
+}
+
+int TSerialDevice::TPlatform::WaitFor(short events, int timeoutMs) {
+  return PollFor(Fd, events, AbortSignal, timeoutMs);
+}
+
 TSerialDevice::TSerialDevice() : FPlatform(std::make_unique<TPlatform>()) {}
 
 TSerialDevice::~TSerialDevice() {
@@ -186,6 +208,7 @@ int TSerialDevice::Open(const std::string& portName) {
   auto& p = *FPlatform;
   p.Fd = fd;
   p.DropBuffered();
+  p.ForgetAborts();
   std::optional<TLineCounters> counters;
   p.ReadCounters(counters);
   p.LastErrors = counters.value_or(TLineCounters{});
@@ -260,7 +283,7 @@ int TSerialDevice::TPlatform::FillBuffer() {
 }
 
 int TSerialDevice::TPlatform::WaitReadable(int timeoutMs) {
-  int error = PollFor(Fd, POLLIN, timeoutMs);
+  int error = WaitFor(POLLIN, timeoutMs);
   return error == 0 ? FillBuffer() : error;
 }
 
@@ -325,7 +348,7 @@ int TSerialDevice::Write(const char* data, int32_t count, int32_t& written) {
     }
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && errno != EAGAIN) return errno;
-    int error = PollFor(p.Fd, POLLOUT, total == 0 ? -1 : MillisecondsUntil(deadline));
+    int error = p.WaitFor(POLLOUT, total == 0 ? -1 : MillisecondsUntil(deadline));
     if (error == ETIMEDOUT) return 0;
     if (error != 0) return error;
   }
@@ -403,6 +426,10 @@ int TSerialDevice::Purge(unsigned flags) {
   if (!IsOpen()) return EBADF;
   bool input = flags & (purge_flags::RxClear | purge_flags::RxAbort);
   bool output = flags & (purge_flags::TxClear | purge_flags::TxAbort);
+  if (flags & (purge_flags::RxAbort | purge_flags::TxAbort)) {
+    uint64_t one = 1;
+    [[maybe_unused]] auto signalled = ::write(FPlatform->AbortSignal, &one, sizeof one);
+  }
   if (input) FPlatform->DropBuffered();
   if (!input && !output) return 0;
   int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);

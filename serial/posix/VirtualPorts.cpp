@@ -69,6 +69,10 @@ bool IsLiveLink(const std::string& folder, const std::string& name) {
   return ::lstat(lock.c_str(), &info) != 0 || IsLockHeld(lock);
 }
 
+bool IsPublishedPort(const std::string& folder, const std::string& name) {
+  return IsLiveLink(folder, name) && IsLockHeld(folder + "/" + name + ".lock");
+}
+
 std::string DevicePath(const std::string& portName) {
   if (portName.find('/') != std::string::npos) return portName;
   std::string device = "/dev/" + portName;

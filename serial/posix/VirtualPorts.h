@@ -23,6 +23,10 @@ bool IsVirtualPortName(const std::string& name);
 // that has since gone to somebody else.
 bool IsLiveLink(const std::string& folder, const std::string& name);
 
+// A live link whose publisher holds its lock file: one that a publisher of ours (the
+// simulator) keeps, not a bare link of another program.
+bool IsPublishedPort(const std::string& folder, const std::string& name);
+
 // The path a port name opens: a name holding "/" as it stands; otherwise /dev/<name>
 // when that exists, else a live link of that name in a trusted virtual-ports folder.
 std::string DevicePath(const std::string& portName);

@@ -345,14 +345,16 @@ TEST(FailureHints, KnownFailuresGetAHint) {
     const char* hintStart;
   };
   for (const auto& c :
-       {Case{ESerialPort(1, 13).what(), "This user may not use the port: join the group"},
+       {Case{ESerialPort(1, 13).what(), "This user may not use the port, and no group"},
         Case{ESerialPort(1, 16).what(), "Another program holds the port"},
         Case{ESerialPort(1, 2).what(), "The port is not there"},
         Case{ESerialPort(3, 5).what(), "The device went away"},
         Case{ESerialPort(1, 25).what(), "That is not a serial port"},
         Case{"B: No Data", "The device does not answer: is USB switched on"},
         Case{"Datei /home/u/x.bmp kann nicht erstellt werden", "No file can be made there"},
-        Case{"Stream-Write-Fehler", "The file could not be written whole"}, Case{"S: No Data", ""},
+        Case{"Stream-Write-Fehler", "The file could not be written whole"},
+        Case{"S: No Data", "The device stopped answering in the middle"},
+        Case{"no device port found", "No USB serial port is present"},
         Case{ESerialPort(1, 22).what(), ""}, Case{"", ""}}) {
     std::string hint = FailureHint(c.message);
     EXPECT_EQ(hint.substr(0, std::string(c.hintStart).size()), c.hintStart) << c.message;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -202,11 +203,21 @@ TEST_F(FakeMachine, VirtualPortsCountOnlyInOurOwnFolderAndWhileTheirPublisherLiv
   }
 }
 
-TEST_F(FakeMachine, APortsGroupIsTheGroupOfItsDeviceNode) {
+// The group named in a hint must be one whose members may open the port.
+TEST_F(FakeMachine, APortsGroupIsNamedOnlyWhenItGivesAccess) {
   std::string node = (Devices / "ttyFAKE0").string();
   std::ofstream(node) << "";
-  ASSERT_EQ(::chown(node.c_str(), 0, 65534), 0);
-  EXPECT_EQ(PortGroup(node), "nogroup");
+  struct TRow {
+    gid_t Group;
+    mode_t Mode;
+    const char* Named;
+  };
+  for (const TRow& row : {TRow{65534, 0660, "nogroup"}, TRow{65534, 0600, ""},
+                          TRow{65534, 0640, ""}, TRow{0, 0660, ""}}) {
+    ASSERT_EQ(::chown(node.c_str(), 0, row.Group), 0);
+    ::chmod(node.c_str(), row.Mode);
+    EXPECT_EQ(PortGroup(node), row.Named) << row.Group << " " << row.Mode;
+  }
   EXPECT_EQ(PortGroup("/dev/no-such-korbenit-port"), "");
 }
 

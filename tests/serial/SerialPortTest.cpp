@@ -533,6 +533,26 @@ TEST(SerialPort, AHungUpLineFailsTheReadAtOnceAndStillCloses) {
   EXPECT_FALSE(open.Port.Connected());
 }
 
+// An abort from another thread (a command line's stop) ends the read waiting for a
+// silent device at once, and every later wait until the port opens again.
+TEST(SerialPort, AnAbortEndsTheWaitOfAnotherThread) {
+  TOpenPty open(900);
+  std::thread stop([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    open.Port.AbortTransfers();
+  });
+  std::string text;
+  auto start = Clock::now();
+  EXPECT_EQ(testing::SerialErrorCodeOf([&] { open.Port.ReadText(text, 1); }), 3);
+  stop.join();
+  EXPECT_LT(MillisecondsSince(start), 600);
+  EXPECT_EQ(testing::SerialErrorCodeOf([&] { open.Port.ReadText(text, 1); }), 3);
+  open.Port.Close();
+  open.Port.Open();
+  open.Pty.Send("a");
+  EXPECT_EQ(open.Port.ReadText(text, 1), 1);
+}
+
 // The real transfer through the port, against the device model behind a pty.
 TEST(SerialPort, WholeTransferAgainstTheDeviceModel) {
   TPty pty;

@@ -1,0 +1,399 @@
+#include "CaptureCommand.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+
+#include "DeviceModel.h"
+#include "ImageFiles.h"
+#include "Pty.h"
+#include "ScreenTransfer.h"
+#include "SimulatorProcess.h"
+#include "TempFolder.h"
+
+extern char** environ;
+
+namespace korbenit {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using testing::TPty;
+using testing::TTempFolder;
+using testing::WriteBytes;
+using Clock = std::chrono::steady_clock;
+
+struct TRun {
+  int Exit = -1;  // 128 + the signal for a process that a signal ended
+  std::string Out, Err;
+  int64_t StopToEndMs = -1;
+};
+
+// How the program's standard output is connected.
+enum class TStdout { File, DevFull, Closed, PipeReaderGone };
+
+struct TProgramRun {
+  explicit TProgramRun(std::vector<std::string> args, TStdout output = TStdout::File)
+      : Args(std::move(args)), Output(output) {}
+  std::vector<std::string> Args;
+  TStdout Output;
+  std::vector<std::string> Environment;  // extra NAME=VALUE entries
+  int Signal = 0;                        // sent after SignalAfterMs
+  int SignalAfterMs = 0;
+};
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+void ConnectStdout(posix_spawn_file_actions_t& actions, TStdout output, const std::string& file,
+                   int pipeWrite) {
+  switch (output) {
+    case TStdout::File:
+      posix_spawn_file_actions_addopen(&actions, 1, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+      break;
+    case TStdout::DevFull:
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+      break;
+    case TStdout::Closed:
+      posix_spawn_file_actions_addclose(&actions, 1);
+      break;
+    case TStdout::PipeReaderGone:
+      posix_spawn_file_actions_adddup2(&actions, pipeWrite, 1);
+      break;
+  }
+}
+
+// The program itself, its output in files of the folder.
+TRun RunProgram(const TTempFolder& folder, TProgramRun request) {
+  request.Args.insert(request.Args.begin(), KORBENIT_CAPTURE);
+  std::vector<std::string> environment(
+      environ, environ + std::distance(environ, std::find(environ, environ + 4096, nullptr)));
+  environment.insert(environment.end(), request.Environment.begin(), request.Environment.end());
+  auto argv = Pointers(request.Args);
+  auto envp = Pointers(environment);
+  int pipeEnds[2];
+  EXPECT_EQ(::pipe(pipeEnds), 0);
+  ::close(pipeEnds[0]);  // nobody reads: writing fails with EPIPE once SIGPIPE is ignored
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  ConnectStdout(actions, request.Output, folder / "out.txt", pipeEnds[1]);
+  posix_spawn_file_actions_addopen(&actions, 2, (folder / "err.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  // The child starts with SIGPIPE ignored, as under a shell's "trap '' PIPE".
+  ::signal(SIGPIPE, SIG_IGN);
+  pid_t pid = -1;
+  TRun run;
+  if (::posix_spawn(&pid, KORBENIT_CAPTURE, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    auto stopped = Clock::now();
+    if (request.Signal != 0) {
+      ::usleep(static_cast<useconds_t>(request.SignalAfterMs) * 1000);
+      stopped = Clock::now();
+      ::kill(pid, request.Signal);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.StopToEndMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopped).count();
+    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  ::close(pipeEnds[1]);
+  posix_spawn_file_actions_destroy(&actions);
+  run.Out = ReadBytes(folder / "out.txt");
+  run.Err = ReadBytes(folder / "err.txt");
+  fs::remove(folder / "out.txt");
+  fs::remove(folder / "err.txt");
+  return run;
+}
+
+TRun RunProgram(const TTempFolder& folder, std::vector<std::string> args) {
+  return RunProgram(folder, TProgramRun(std::move(args)));
+}
+
+// The device model's picture as the window's raster holds it.
+TPicture ModelPicture() {
+  TDeviceModel model;
+  TPicture picture = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
+  for (int y = 0; y < ScreenHeight; ++y)
+    for (int x = 0; x < ScreenWidth; ++x) {
+      TColor c = ConvertPixel(model.Pixel(x, y));
+      uint8_t* pixel = picture.MutableRow(y) + 4 * x;
+      pixel[0] = BlueOf(c), pixel[1] = GreenOf(c), pixel[2] = RedOf(c), pixel[3] = 0xFF;
+    }
+  return picture;
+}
+
+TEST(CaptureCommand, EachFormatHoldsWhatTheWindowWouldSave) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+  TTempFolder folder;
+  TPicture reference = ModelPicture();
+  SaveBitmapFile(reference, folder / "window.bmp");
+  SaveJpegFile(reference, folder / "window.jpg");
+  SaveJpegFile(reference, folder / "window-q50.jpg", 50);
+  struct Case {
+    std::string name, window;
+    std::vector<std::string> extra;
+  };
+  for (const auto& c : {Case{"shot.bmp", "window.bmp", {}}, Case{"shot.jpeg", "window.jpg", {}},
+                        Case{"shot.jpg", "window-q50.jpg", {"--quality=50"}}}) {
+    std::vector<std::string> args = {"--port", simulator.Name(), "-o" + folder / c.name};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    TRun run = RunProgram(folder, args);
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(ReadBytes(folder / c.name), ReadBytes(folder / c.window)) << c.name;
+    EXPECT_EQ(run.Err.rfind("saved " + folder / c.name + " (240 x 320, ", 0), 0u) << run.Err;
+    EXPECT_EQ(run.Out, "") << "standard output carries pictures only";
+  }
+  // The output as the one argument, PNG through libpng.
+  TRun run = RunProgram(folder, {"--port=" + simulator.Name(), folder / "shot.png"});
+  ASSERT_EQ(run.Exit, 0) << run.Err;
+  QImage png(QString::fromStdString(folder / "shot.png"));
+  ASSERT_EQ(png.size(), QSize(240, 320));
+  for (int y = 0; y < 320; ++y)
+    for (int x = 0; x < 240; ++x) {
+      const uint8_t* pixel = reference.Row(y) + 4 * x;
+      ASSERT_EQ(png.pixelColor(x, y), QColor(pixel[2], pixel[1], pixel[0])) << x << "," << y;
+    }
+}
+
+TEST(CaptureCommand, AFailedCaptureSaysWhyAndLeavesNoFile) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--fault", "silence:B:*:0"});
+  TTempFolder folder;
+  TRun run = RunProgram(folder, {"--port", simulator.Name(), "-o", folder / "shot.png"});
+  EXPECT_EQ(run.Exit, 1);
+  EXPECT_EQ(run.Err.rfind("B: No Data\nThe device does not answer: is USB switched on", 0), 0u)
+      << run.Err;
+  EXPECT_EQ(folder.EntryCount(), 0u);
+}
+
+// Standard output that takes nothing is a failure in words, never "saved".
+TEST(CaptureCommand, AnOutputThatFailsIsAFailure) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+  TTempFolder folder;
+  struct TRow {
+    const char* Name;
+    TStdout Output;
+    std::vector<std::string> Args;
+    const char* Error;
+  };
+  for (const TRow& row :
+       {TRow{"full disk", TStdout::DevFull, {"-o", "-"}, "No space left on device"},
+        TRow{"closed", TStdout::Closed, {"-o", "-"}, "Bad file descriptor"},
+        TRow{"reader gone", TStdout::PipeReaderGone, {"-o", "-"}, "Broken pipe"},
+        TRow{"list on a full disk", TStdout::DevFull, {"--list"}, "No space left on device"}}) {
+    SCOPED_TRACE(row.Name);
+    TProgramRun request(row.Args, row.Output);
+    request.Args.insert(request.Args.end(), {"--port", simulator.Name()});
+    TRun run = RunProgram(folder, request);
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_NE(run.Err.find(std::string("standard output: ") + row.Error), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(run.Err.find("saved"), std::string::npos);
+  }
+}
+
+// Without --port only a port that can be the device is taken: here the machine's own
+// ports are hidden behind an empty runtime folder, so the choice is among virtual ports.
+TEST(CaptureCommand, WithoutAPortNameOnlyTheDeviceIsChosen) {
+  TTempFolder runtime;
+  std::string ports = runtime / "korbenit-ports";
+  fs::create_directory(ports);
+  fs::permissions(ports, fs::perms(0700));
+  TPty other;  // another program's virtual port: a bare link, no publisher's lock
+  fs::create_symlink(other.SlavePath(), ports + "/bridge");
+  TTempFolder folder;
+  TProgramRun request({"-o", folder / "shot.png"});
+  request.Environment = {"XDG_RUNTIME_DIR=" + runtime.Path().string()};
+  TRun run = RunProgram(folder, request);
+  EXPECT_EQ(run.Exit, 1) << run.Err;
+  EXPECT_EQ(run.Err.rfind("no device port found\nNo USB serial port is present", 0), 0u) << run.Err;
+  EXPECT_EQ(other.Receive(100), "") << "nothing was sent to the other program's port";
+  {
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+    ::unsetenv("XDG_RUNTIME_DIR");
+    run = RunProgram(folder, request);
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_TRUE(fs::exists(folder / "shot.png"));
+  }
+}
+
+// SIGINT, SIGTERM and SIGHUP end the capture with 128 + the signal; the port is set back
+// and closed (the next capture works), and no file is left. A device that is silent is
+// not waited for.
+TEST(CaptureCommand, AStoppedCaptureReleasesThePortAndLeavesNoFile) {
+  struct TRow {
+    int Signal;
+    std::vector<std::string> Fault;
+  };
+  for (const TRow& row :
+       {TRow{SIGINT, {"--delay-us", "20000"}}, TRow{SIGTERM, {"--delay-us", "20000"}},
+        TRow{SIGHUP, {"--delay-us", "20000"}}, TRow{SIGINT, {"--fault", "silence:S:*:0"}}}) {
+    SCOPED_TRACE(row.Signal);
+    TSimulatorProcess simulator(KORBENIT_SIMULATOR, row.Fault);
+    TTempFolder folder;
+    TProgramRun request({"--port", simulator.Name(), "-o", folder / "shot.bmp"});
+    request.Signal = row.Signal;
+    request.SignalAfterMs = 600;
+    TRun run = RunProgram(folder, request);
+    EXPECT_EQ(run.Exit, 128 + row.Signal) << run.Err;
+    EXPECT_LT(run.StopToEndMs, 400) << "ends at once, not after the device's time limit";
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(folder.EntryCount(), 0u);
+    // The simulator keeps its terminal open, so the line speed left behind is still there.
+    int terminal = ::open(simulator.Link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    termios2 settings{};
+    EXPECT_EQ(::ioctl(terminal, TCGETS2, &settings), 0);
+    EXPECT_EQ(settings.c_ospeed, 9600u) << "set back before the port was closed";
+    int exclusive = 1;
+    EXPECT_EQ(::ioctl(terminal, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the port was released";
+    ::close(terminal);
+  }
+}
+
+// What cannot be written is found before the port is opened (the port named here does
+// not exist, so a later check would fail with the port's error instead), and a file that
+// exists is replaced only with --force.
+TEST(CaptureCommand, OutputsAreCheckedBeforeTheDeviceIsAsked) {
+  TTempFolder folder;
+  WriteBytes(folder / "plain-file", "x");
+  WriteBytes(folder / "old.png", "old");
+  WriteBytes(folder / "tour_002.png", "old");
+  fs::create_directory(folder / "folder.png");
+  struct TRow {
+    std::vector<std::string> Args;
+    const char* Says;
+  };
+  for (const TRow& row : {TRow{{folder / "missing/shot.png"}, "No such file or directory"},
+                          TRow{{folder / "plain-file/shot.png"}, "is not a folder"},
+                          TRow{{folder / "folder.png"}, "is a folder"},
+                          TRow{{folder / "old.png"}, "exists; --force replaces it"},
+                          TRow{{folder / "tour.png", "--count", "3"}, "tour_002.png\" exists"}}) {
+    SCOPED_TRACE(row.Args.front());
+    std::vector<std::string> args = row.Args;
+    args.insert(args.end(), {"--port", "no-such-korbenit-port"});
+    TRun run = RunProgram(folder, args);
+    EXPECT_EQ(run.Exit, 2) << run.Err;
+    EXPECT_NE(run.Err.find(row.Says), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find("Unable to open"), std::string::npos);
+  }
+  EXPECT_EQ(ReadBytes(folder / "old.png"), "old");
+  TRun forced = RunProgram(folder, {"-f", folder / "old.png", "--port", "no-such-korbenit-port"});
+  EXPECT_EQ(forced.Exit, 1) << "checked, then the port fails";
+  EXPECT_NE(forced.Err.find("Unable to open com port"), std::string::npos);
+}
+
+TEST(CaptureCommand, ASeriesNumbersItsPictures) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+  TTempFolder folder;
+  for (const auto& [output, names] : {std::pair<std::string, std::vector<std::string>>{
+                                          "menu.png", {"menu_001.png", "menu_002.png"}},
+                                      {"shot-%03d.bmp", {"shot-001.bmp", "shot-002.bmp"}}}) {
+    TRun run = RunProgram(
+        folder, {"-p", simulator.Name(), "-qo", folder / output, "-c", "2", "--interval", "0.1"});
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(run.Out + run.Err, "");
+    for (const auto& name : names) EXPECT_TRUE(fs::exists(folder / name)) << name;
+  }
+  EXPECT_EQ(folder.EntryCount(), 4u);
+}
+
+// A fake /sys/class/tty with one USB serial device and a virtual port.
+struct TFakeSysfs {
+  TTempFolder Root;
+  TPortListSources Sources{Root / "class", Root / "virtual"};
+  TFakeSysfs() {
+    fs::path usb = Root.Path() / "devices/usb1/1-1";
+    fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+    for (auto [name, value] : {std::pair{"idVendor", "0403"},
+                               {"idProduct", "6001"},
+                               {"manufacturer", "FTDI"},
+                               {"product", "FT232R USB UART"},
+                               {"serial", "A50285BI"}})
+      testing::WriteBytes((usb / name).string(), std::string(value) + "\n");
+    fs::create_directories(Root.Path() / "class/ttyUSB0");
+    fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", Root.Path() / "class/ttyUSB0/device");
+    fs::create_directories(Root.Path() / "class/ttyS0/device");
+    testing::WriteBytes((Root.Path() / "class/ttyS0/type").string(), "4\n");
+    fs::create_directories(Root.Path() / "virtual");
+    fs::permissions(Root.Path() / "virtual", fs::perms(0700));
+    fs::create_symlink("/dev/null", Root.Path() / "virtual/korbenit-sim");
+  }
+};
+
+TEST(CaptureCommand, ListsThePortsWithWhatIsKnownAboutThem) {
+  TFakeSysfs sysfs;
+  std::ostringstream out, err;
+  TStopRequest stop;
+  TCaptureSession session{out, err, false, 0, stop, sysfs.Sources};
+  TCaptureOptions options;
+  options.List = true;
+  EXPECT_EQ(RunCaptureCommand(options, session), 0);
+  EXPECT_EQ(
+      out.str(),
+      "korbenit-sim\tvirtual\nttyS0\nttyUSB0\tFTDI FT232R USB UART, 0403:6001, serial A50285BI\n");
+  // Of three ports only the USB one can be the device: it is chosen (and fails to open).
+  options.List = false;
+  options.Output = "-";
+  EXPECT_EQ(RunCaptureCommand(options, session), 1);
+  EXPECT_NE(err.str().find("Unable to open com port (win error code: 2)"), std::string::npos);
+}
+
+TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"-o", "shot.gif"},
+                                                                {"-o", "shot"},
+                                                                {"--quality", "0"},
+                                                                {"--quality", "101"},
+                                                                {"--count", "0"},
+                                                                {"--count", "2", "-o", "-"},
+                                                                {"--interval", "-1"},
+                                                                {"--port"},
+                                                                {"--bogus"},
+                                                                {"-x"},
+                                                                {"a.png", "b.png"},
+                                                                {"-o", "a.png", "b.png"},
+                                                                {"--interval", "2"},
+                                                                {"--count", "1", "--interval", "2"},
+                                                                {"-o", "shot_%s.png"},
+                                                                {"-o", "shot_%d_%d.png"}}) {
+    std::string joined;
+    for (const auto& arg : args) joined += arg + " ";
+    EXPECT_THROW(ParseCaptureOptions(args), EUsage) << joined;
+  }
+  TCaptureOptions bundled = ParseCaptureOptions({"-qfoshot.png", "--port=ttyACM0", "-c", "3"});
+  EXPECT_TRUE(bundled.Quiet && bundled.Force);
+  EXPECT_EQ(bundled.Output, "shot.png");
+  EXPECT_EQ(bundled.Port, "ttyACM0");
+  EXPECT_EQ(bundled.Count, 3);
+  TTempFolder folder;
+  TRun run = RunProgram(folder, {"-o", "shot.gif"});
+  EXPECT_EQ(run.Exit, 2);
+  EXPECT_EQ(run.Err,
+            "korbenit-capture: \"shot.gif\": the name must end in .bmp, .jpg, .jpeg or "
+            ".png; see --help\n");
+  EXPECT_EQ(RunProgram(folder, {"--version"}).Out, "korbenit-capture 1.0\n");
+  EXPECT_EQ(SeriesName("dir.v2/menu.png", 7), "dir.v2/menu_007.png");
+  EXPECT_EQ(SeriesName("menu", 12), "menu_012");
+  EXPECT_EQ(SeriesName("shot%%-%4d.png", 12), "shot%-  12.png");
+}
+
+}  // namespace
+}  // namespace korbenit
