@@ -1,27 +1,47 @@
 #!/usr/bin/env bash
-# The Debian package end to end (as root): it holds the program, the command line, the
-# menu entry, icons, man page and guide but not the simulator; installed with dpkg, the
-# program runs for an unprivileged user under Xvfb and, closed by its close box, leaves
-# its settings in that user's configuration folder; dpkg -r takes it all away again.
-#   tests/package/installed_program.sh build-package/korbenit-screenshot_1.0_amd64.deb
+# The Debian packages end to end (as root): the window's package holds the program, its
+# menu entry, icons, manual page and guide, the command line's package the command line
+# and its manual page, neither the simulator nor a Qt library for the command line;
+# installed with dpkg, the program runs for an unprivileged user under Xvfb and, closed by
+# its close box, leaves its settings in that user's configuration folder; dpkg -r takes
+# it all away again.
+#   tests/package/installed_program.sh build-package/korbenit-screenshot_1.0-1_amd64.deb \
+#                                       build-package/korbenit-capture_1.0-1_amd64.deb
 set -euo pipefail
 deb=$(readlink -f "$1")
+capture=$(readlink -f "$2")
 here=$(cd "$(dirname "$0")/.." && pwd)
-if [ "${2:-}" != "--inside" ]; then
-  contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-  for file in ./usr/bin/korbenit-screenshot ./usr/bin/korbenit-capture \
-              ./usr/share/applications/korbenit-screenshot.desktop \
-              ./usr/share/icons/hicolor/48x48/apps/korbenit-screenshot.png \
-              ./usr/share/man/man1/korbenit-capture.1 \
-              ./usr/share/doc/korbenit-screenshot/README.md; do
-    grep -qx "$file" <<<"$contents" || { echo "the package lacks $file" >&2; exit 1; }
-  done
-  if grep -q korbenit-sim <<<"$contents"; then echo "the simulator is in the package" >&2; exit 1; fi
-  echo "package holds its files"
+if [ "${3:-}" != "--inside" ]; then
+  expect_files() {
+    local contents
+    contents=$(dpkg-deb -c "$1" | awk '{print $6}')
+    shift
+    for file in "$@"; do
+      grep -qx "$file" <<<"$contents" || { echo "the package lacks $file" >&2; exit 1; }
+    done
+    if grep -q korbenit-sim <<<"$contents"; then echo "the simulator is in the package" >&2; exit 1; fi
+  }
+  expect_files "$deb" ./usr/bin/korbenit-screenshot \
+    ./usr/share/applications/korbenit-screenshot.desktop \
+    ./usr/share/icons/hicolor/48x48/apps/korbenit-screenshot.png \
+    ./usr/share/man/man1/korbenit-screenshot.1.gz ./usr/share/doc/korbenit-screenshot/README.md \
+    ./usr/share/doc/korbenit-screenshot/copyright
+  expect_files "$capture" ./usr/bin/korbenit-capture ./usr/share/man/man1/korbenit-capture.1.gz \
+    ./usr/share/doc/korbenit-capture/copyright ./usr/share/doc/korbenit-capture/changelog.Debian.gz
+  if dpkg-deb -f "$capture" Depends | grep -qi qt; then
+    echo "the command line depends on Qt" >&2
+    exit 1
+  fi
+  echo "packages hold their files"
+  dpkg -i "$capture" >/dev/null
+  trap 'dpkg -r korbenit-capture >/dev/null' EXIT
+  korbenit-capture --version | grep -qx "korbenit-capture 1.0" || { echo "korbenit-capture does not run" >&2; exit 1; }
+  dpkg -r korbenit-capture >/dev/null
+  trap - EXIT
   dpkg -i "$deb" >/dev/null
   trap 'dpkg -r korbenit-screenshot >/dev/null' EXIT
   # -ac: the unprivileged user may use the display.
-  xvfb-run -a -s "-screen 0 1280x1024x24 -ac" "$0" "$deb" --inside
+  xvfb-run -a -s "-screen 0 1280x1024x24 -ac" "$0" "$deb" "$capture" --inside
   dpkg -r korbenit-screenshot >/dev/null
   trap - EXIT
   if [ -e /usr/bin/korbenit-screenshot ] || [ -e /usr/share/applications/korbenit-screenshot.desktop ]; then
