@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "DeviceModel.h"
 #include "ImageFiles.h"
@@ -42,7 +43,7 @@ struct TRun {
 };
 
 // How the program's standard output is connected.
-enum class TStdout { File, DevFull, Closed, PipeReaderGone };
+enum class TStdout { File, DevFull, Closed, PipeReaderGone, Terminal };
 
 struct TProgramRun {
   explicit TProgramRun(std::vector<std::string> args, TStdout output = TStdout::File)
@@ -52,6 +53,7 @@ struct TProgramRun {
   std::vector<std::string> Environment;  // extra NAME=VALUE entries
   int Signal = 0;                        // sent after SignalAfterMs
   int SignalAfterMs = 0;
+  int Terminal = -1;  // a terminal for standard error (and for standard output, asked so)
 };
 
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
@@ -77,6 +79,8 @@ void ConnectStdout(posix_spawn_file_actions_t& actions, TStdout output, const st
     case TStdout::PipeReaderGone:
       posix_spawn_file_actions_adddup2(&actions, pipeWrite, 1);
       break;
+    case TStdout::Terminal:
+      break;
   }
 }
 
@@ -94,8 +98,13 @@ TRun RunProgram(const TTempFolder& folder, TProgramRun request) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   ConnectStdout(actions, request.Output, folder / "out.txt", pipeEnds[1]);
-  posix_spawn_file_actions_addopen(&actions, 2, (folder / "err.txt").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (request.Output == TStdout::Terminal)
+    posix_spawn_file_actions_adddup2(&actions, request.Terminal, 1);
+  if (request.Terminal >= 0)
+    posix_spawn_file_actions_adddup2(&actions, request.Terminal, 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, (folder / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   // The child starts with SIGPIPE ignored, as under a shell's "trap '' PIPE".
   ::signal(SIGPIPE, SIG_IGN);
   pid_t pid = -1;
@@ -299,6 +308,47 @@ TEST(CaptureCommand, OutputsAreCheckedBeforeTheDeviceIsAsked) {
   TRun forced = RunProgram(folder, {"-f", folder / "old.png", "--port", "no-such-korbenit-port"});
   EXPECT_EQ(forced.Exit, 1) << "checked, then the port fails";
   EXPECT_NE(forced.Err.find("Unable to open com port"), std::string::npos);
+}
+
+// On terminals: a picture is never written onto one, and the progress bar fits one of
+// 40 columns whatever it shows.
+TEST(CaptureCommand, TerminalsGetWhatFitsThem) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--delay-us", "2000"});
+  TTempFolder folder;
+  TPty terminal;
+  int slave = ::open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  winsize narrow{};
+  narrow.ws_col = 40, narrow.ws_row = 24;
+  ASSERT_EQ(::ioctl(slave, TIOCSWINSZ, &narrow), 0);
+  TProgramRun toTerminal({"-p", simulator.Name(), "-o", "-"}, TStdout::Terminal);
+  toTerminal.Terminal = slave;
+  EXPECT_EQ(RunProgram(folder, toTerminal).Exit, 2);
+  EXPECT_NE(terminal.Receive(500).find("standard output is a terminal"), std::string::npos);
+  TProgramRun withBar({"-p", simulator.Name(), folder / "shot.png"});
+  withBar.Terminal = slave;
+  std::string shown;
+  std::atomic<bool> ended{false};
+  std::thread reader([&] {
+    while (!ended) shown += terminal.Receive(100);
+    shown += terminal.Receive(100);
+  });
+  EXPECT_EQ(RunProgram(folder, withBar).Exit, 0);
+  ended = true;
+  reader.join();
+  ::close(slave);
+  int bars = 0;
+  std::size_t start = 0;
+  for (std::size_t end; (end = shown.find_first_of("\r\n", start)) != std::string::npos;
+       start = end + 1) {
+    std::string line = shown.substr(start, end - start);
+    if (line.rfind("\033[K", 0) == 0) line.erase(0, 3);
+    if (line.find("/320 lines") == std::string::npos) continue;
+    EXPECT_LT(line.size(), 40u) << line;
+    ++bars;
+  }
+  EXPECT_GT(bars, 0) << shown;
+  EXPECT_LT(bars, 100) << "redrawn at most about twenty times a second";
 }
 
 TEST(CaptureCommand, ASeriesNumbersItsPictures) {

@@ -184,7 +184,7 @@ TEST(ReplacingFile, StaleTemporariesOfOursGoAtTheNextWrite) {
   for (const TRow& row : rows) {
     std::string path = folder / row.Name;
     WriteBytes(path, "left");
-    ::chown(path.c_str(), row.Owner, 0);
+    EXPECT_EQ(::chown(path.c_str(), row.Owner, 0), 0);
     timespec times[2] = {{::time(nullptr) - row.AgeSeconds, 0},
                          {::time(nullptr) - row.AgeSeconds, 0}};
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
