@@ -25,12 +25,12 @@ start_window_manager() {
     local probe=$!
     for _ in $(seq 10); do
       if wmctrl -l 2>/dev/null | grep -q "korbenit-probe-$attempt"; then
-        kill "$probe"
+        kill "$probe" 2>/dev/null || true
         return 0
       fi
       sleep 0.1
     done
-    kill "$probe"
+    kill "$probe" 2>/dev/null || true
   done
   echo "the window manager never managed a window" >&2
   return 1

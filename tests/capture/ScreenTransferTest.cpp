@@ -120,33 +120,30 @@ TEST(ReadAnswer, ResultForEveryKindOfFrame) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TRecordingView view;
     TModelPort port;
     port.Queue(c.bytes);
     TAnswerBuffer buffer{};
-    EXPECT_EQ(TScreenTransfer(port, view).ReadAnswer(buffer), c.result);
+    EXPECT_EQ(TScreenProtocol(port, [] { return false; }).ReadAnswer(buffer), c.result);
     EXPECT_EQ(port.QueuedBytes(), c.leftUnread);
   }
 }
 
 TEST(ReadAnswer, KeepsOnlyTheBufferOfAnOverlongPayload) {
-  TRecordingView view;
   TModelPort port;
   std::string payload(700, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i % 251);
   port.Queue(std::string{'\x1C', 0, '\xBC', '\x02'} + payload);
   TAnswerBuffer buffer{};
-  ASSERT_EQ(TScreenTransfer(port, view).ReadAnswer(buffer), 700);
+  ASSERT_EQ(TScreenProtocol(port, [] { return false; }).ReadAnswer(buffer), 700);
   EXPECT_TRUE(
       std::equal(buffer.begin(), buffer.end(), payload.begin(),
                  [](uint8_t kept, char sent) { return kept == static_cast<uint8_t>(sent); }));
 }
 
 TEST(ReadByte, WaitsUpToThreeTimesTheTimeoutForOneByte) {
-  TRecordingView view;
   TModelPort port;
   port.Queue("AB");
-  TScreenTransfer transfer(port, view);
+  TScreenProtocol transfer(port, [] { return false; });
   EXPECT_EQ(transfer.ReadByte(300), 'A');
   EXPECT_EQ(port.Timeouts().ReadTotalMultiplier(), -1);
   EXPECT_EQ(port.Timeouts().ReadTotalConstant(), 900);

@@ -1,0 +1,91 @@
+#include "ScreenProtocol.h"
+
+#include <algorithm>
+
+namespace korbenit {
+namespace {
+
+constexpr char Esc = 0x1B;
+
+}  // namespace
+
+std::string OpenCommandB() {
+  return {Esc, 'B'};
+}
+std::string OpenCommandI() {
+  return {Esc, 'I'};
+}
+
+std::string LineCommand(int line) {
+  return {Esc, 'S', static_cast<char>(line & 0xFF), static_cast<char>((line >> 8) & 0xFF)};
+}
+
+void TScreenProtocol::SendCommand(const std::string& command) {
+  FPort.Purge(true, true);
+  FPort.WriteText(command);
+}
+
+// Whatever has arrived, up to count bytes, or the first byte to come within the limit;
+// nothing when none came.
+int TScreenProtocol::ReadSome(int count, std::string& received) {
+  FPort.Timeouts().SetReadTotalMultiplier(-1);
+  FPort.Timeouts().SetReadTotalConstant(3 * ByteTimeout);
+  return FPort.ReadText(received, count);
+}
+
+int TScreenProtocol::ReadByte(int timeout) {
+  FPort.Timeouts().SetReadTotalMultiplier(-1);
+  FPort.Timeouts().SetReadTotalConstant(3 * timeout);
+  std::string received;
+  if (FPort.ReadText(received, 1) != 1 || received.size() != 1) return -1;
+  return static_cast<uint8_t>(received[0]);
+}
+
+int TScreenProtocol::ReadAnswer(TAnswerBuffer& buffer) {
+  int start = ReadByte(ByteTimeout);
+  if (start < 0) return -1;
+  if (start != FrameStart) return -100;
+  int status = ReadByte(ByteTimeout);
+  if (status < 0) return -1;
+  int low = ReadByte(ByteTimeout);
+  if (low <= 0) return status;
+  int high = ReadByte(ByteTimeout);
+  if (high < 0) return -1;
+  int length = low + 256 * high;
+  // A declared length beyond the buffer is read whole, to keep in step with the
+  // stream, but only the buffer's worth is kept.
+  std::string received;
+  for (int done = 0; done < length;) {
+    int got = ReadSome(length - done, received);
+    if (got <= 0) return -1;
+    int kept = std::clamp(AnswerBufferSize - done, 0, got);
+    std::copy_n(received.begin(), kept, buffer.begin() + done);
+    done += got;
+  }
+  return length;
+}
+
+// No command goes out once a stop has been asked.
+void TScreenProtocol::Request(const std::string& command) {
+  if (FStopRequested()) throw TFrameStopped{};
+  SendCommand(command);
+}
+
+void TScreenProtocol::FetchFrame(const TLineSink& sink) {
+  Request(OpenCommandB());
+  if (ReadAnswer(FBuffer) <= 0) throw ENoData('B');
+  Request(OpenCommandI());
+  if (ReadAnswer(FBuffer) <= 0) throw ENoData('I');
+  TLineColours colours;
+  for (int line = 0; line < ScreenHeight; ++line) {
+    Request(LineCommand(line));
+    if (ReadAnswer(FBuffer) != LinePayloadSize) throw ENoData('S');
+    for (std::size_t column = 0; column < colours.size(); ++column)
+      colours[column] =
+          ConvertPixel(static_cast<uint16_t>(FBuffer[2 * column] | FBuffer[2 * column + 1] << 8));
+    sink(line, colours);
+    if (FStopRequested()) throw TFrameStopped{};
+  }
+}
+
+}  // namespace korbenit
