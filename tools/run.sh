@@ -20,7 +20,7 @@ build=${BUILD_DIR:-build}
 if ! $demo; then
   exec "$build/app/korbenit-screenshot" "$@"
 fi
-coproc SIMULATOR { exec "$build/tools/simulator/korbenit-sim" --name korbenit-demo; }
+coproc SIMULATOR { exec "$build/tools/simulator/korbenit-sim" --name korbenit-demo --moving --delay-us 856; }
 simulator=$SIMULATOR_PID
 trap 'kill "$simulator" 2>/dev/null || true; wait "$simulator" 2>/dev/null || true' EXIT
 # Its first line says where it is published: from then on the port list offers it.

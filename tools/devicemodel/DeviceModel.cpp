@@ -19,9 +19,12 @@ std::string Frame(uint8_t status, const std::string& payload) {
 std::size_t CommandLength(char letter) {
   switch (letter) {
     case 'B':
-    case 'I': return 2;
-    case 'S': return 4;
-    default: return 0;
+    case 'I':
+      return 2;
+    case 'S':
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -42,6 +45,50 @@ std::vector<uint16_t> TDeviceModel::TestPattern() {
       auto green = static_cast<uint16_t>((y * 63 / (ModelHeight - 1)) << 5);
       auto blue = static_cast<uint16_t>(((x + y) / 8) % 32);
       picture[static_cast<std::size_t>(y * ModelWidth + x)] = red | green | blue;
+    }
+  return picture;
+}
+
+namespace {
+
+// Digits of 3 x 5 cells, a bit a cell, the top row first.
+constexpr uint16_t Digits[10] = {075557, 022222, 071747, 071717, 055711,
+                                 074717, 074757, 071111, 075757, 075717};
+
+bool InDigit(int digit, int column, int row) {
+  return (Digits[digit] >> ((4 - row) * 3 + (2 - column))) & 1;
+}
+
+// The frame number, right-aligned in six digits of 12 x 20 pixels from (16, 16).
+bool InNumber(int frame, int x, int y) {
+  constexpr int Cell = 4, Left = 16, Top = 16, Places = 6;
+  int place = (x - Left) / (4 * Cell);
+  int column = (x - Left) % (4 * Cell) / Cell, row = (y - Top) / Cell;
+  if (x < Left || y < Top || place >= Places || column > 2 || row > 4) return false;
+  int value = frame;
+  for (int i = Places - 1; i > place; --i) value /= 10;
+  return InDigit(value % 10, column, row);
+}
+
+}  // namespace
+
+std::vector<uint16_t> TDeviceModel::MovingScreen(int frame) {
+  std::vector<uint16_t> picture(static_cast<std::size_t>(ModelWidth * ModelHeight));
+  int bar = (frame * 8) % ModelHeight;
+  for (int y = 0; y < ModelHeight; ++y)
+    for (int x = 0; x < ModelWidth; ++x) {
+      uint16_t word;
+      if (InNumber(frame, x, y))
+        word = 0x0000;
+      else if (y >= bar && y < bar + 16)
+        word = 0xFFFF;
+      else {
+        auto red = static_cast<uint16_t>(((x + 4 * frame) % ModelWidth) * 31 / (ModelWidth - 1));
+        auto green = static_cast<uint16_t>(y * 63 / (ModelHeight - 1));
+        auto blue = static_cast<uint16_t>((frame * 3) % 32);
+        word = static_cast<uint16_t>(red << 11 | green << 5 | blue);
+      }
+      picture[static_cast<std::size_t>(y * ModelWidth + x)] = word;
     }
   return picture;
 }
@@ -81,8 +128,9 @@ std::string TDeviceModel::Receive(const std::string& bytes) {
     if (pos + length > FPending.size()) break;
     std::string command = FPending.substr(pos, length);
     FCommands.push_back(command);
-    int line = length == 4 ? static_cast<uint8_t>(command[2]) | static_cast<uint8_t>(command[3]) << 8
-                           : -1;
+    if (FMoving && command[1] == 'B') FPicture = MovingScreen(++FFrameNumber);
+    int line =
+        length == 4 ? static_cast<uint8_t>(command[2]) | static_cast<uint8_t>(command[3]) << 8 : -1;
     reply += Answer(command[1], line);
     pos += length;
   }
@@ -105,16 +153,21 @@ std::string TDeviceModel::ApplyFault(const TDeviceFault& fault, char command, in
   using K = TDeviceFault::TKind;
   std::string normal = NormalAnswer(command, line);
   switch (fault.Kind) {
-    case K::Silence: return {};
-    case K::WrongStartByte: return static_cast<char>(fault.Value) + normal.substr(1);
-    case K::StatusOnly: return {FrameStart, static_cast<char>(fault.Value), 0, 0};
+    case K::Silence:
+      return {};
+    case K::WrongStartByte:
+      return static_cast<char>(fault.Value) + normal.substr(1);
+    case K::StatusOnly:
+      return {FrameStart, static_cast<char>(fault.Value), 0, 0};
     case K::PayloadLength: {
       std::string payload = normal.substr(4);
       payload.resize(static_cast<std::size_t>(fault.Value), '\x5A');
       return Frame(0, payload);
     }
-    case K::Stall: return normal.substr(0, static_cast<std::size_t>(fault.Value));
-    case K::StrayBytes: return normal + Junk(fault.Value);
+    case K::Stall:
+      return normal.substr(0, static_cast<std::size_t>(fault.Value));
+    case K::StrayBytes:
+      return normal + Junk(fault.Value);
   }
   return normal;
 }

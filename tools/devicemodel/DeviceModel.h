@@ -38,6 +38,13 @@ class TDeviceModel {
 
   // A picture that exercises every channel and both byte orders.
   static std::vector<uint16_t> TestPattern();
+  // The moving test screen's frame number n: a colour ramp that shifts with n, a white
+  // bar that moves down 8 lines a frame, and n itself in large digits at the top.
+  static std::vector<uint16_t> MovingScreen(int frame);
+
+  // A moving screen: each ESC "B" starts the next frame (1, 2, ...) of MovingScreen.
+  void SetMoving(bool moving) { FMoving = moving; }
+  int FrameNumber() const { return FFrameNumber; }
 
   void AddFault(const TDeviceFault& fault) { FFaults.push_back(fault); }
   void ClearFaults() { FFaults.clear(); }
@@ -64,6 +71,8 @@ class TDeviceModel {
   std::vector<TDeviceFault> FFaults;
   std::vector<std::string> FCommands;
   std::string FPending;
+  bool FMoving = false;
+  int FFrameNumber = 0;
 };
 
 }  // namespace korbenit

@@ -69,6 +69,7 @@ TDeviceFault ParseFault(const std::string& text) {
 
 TPtySimulator::TPtySimulator(TDeviceModel model, TSimulatorOptions options)
     : FModel(std::move(model)), FOptions(std::move(options)) {
+  FModel.SetMoving(FOptions.Moving);
   FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128];
   if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0 ||

@@ -14,6 +14,7 @@ struct TSimulatorOptions {
   std::string Name = "korbenit-sim";  // the virtual port's name
   std::chrono::microseconds LineDelay{0};
   bool LogCommands = false;
+  bool Moving = false;  // the moving test screen instead of the still picture
 };
 
 // The device model behind a pseudo-terminal, published as a virtual port. It keeps the

@@ -8,13 +8,15 @@
 namespace {
 
 const char* Usage =
-    "usage: korbenit-sim [--name NAME] [--image FILE] [--delay-us N] [--log]\n"
+    "usage: korbenit-sim [--name NAME] [--image FILE | --moving] [--delay-us N] [--log]\n"
     "                    [--fault KIND:B|I|S:LINE|*:VALUE]...\n"
     "Publishes a pseudo-terminal as the virtual port NAME (default korbenit-sim) and\n"
     "answers ESC B, ESC I and ESC S from a test pattern or from FILE (BMP, PNG or JPEG,\n"
-    "scaled and cropped to 240 x 320). Fault kinds: silence, wrong-start (VALUE is the\n"
-    "start byte), status-only (VALUE is the status), length (VALUE payload bytes),\n"
-    "stall (VALUE bytes sent, then nothing), stray (VALUE junk bytes after answers).\n";
+    "scaled and cropped to 240 x 320), or with --moving from a screen that changes at every\n"
+    "ESC B (a shifting colour ramp, a moving bar and the frame number). Fault kinds:\n"
+    "silence, wrong-start (VALUE is the start byte), status-only (VALUE is the status),\n"
+    "length (VALUE payload bytes), stall (VALUE bytes sent, then nothing), stray (VALUE\n"
+    "junk bytes after answers).\n";
 
 std::vector<uint16_t> LoadPicture(const std::string& path) {
   QImage image(QString::fromStdString(path));
@@ -51,6 +53,7 @@ int main(int argc, char** argv) {
       else if (arg == "--delay-us") options.LineDelay = std::chrono::microseconds(std::stol(value()));
       else if (arg == "--fault") faults.push_back(korbenit::ParseFault(value()));
       else if (arg == "--log") options.LogCommands = true;
+      else if (arg == "--moving") options.Moving = true;
       else {
         std::cerr << Usage;
         return arg == "--help" ? 0 : 2;

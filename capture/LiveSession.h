@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ScreenProtocol.h"
+#include "SerialPort.h"
+
+namespace korbenit {
+
+// One complete picture of a live session: 240 x 320 colours, row by row, with the moment
+// its last line arrived and its number in the session (from 1).
+struct TLiveFrame {
+  std::array<TColor, ScreenWidth * ScreenHeight> Pixels{};
+  std::chrono::steady_clock::time_point Captured;
+  uint64_t Number = 0;
+};
+
+// What a live session tells its view. Every call comes from the session's own thread;
+// a window hands them on to its own thread and never blocks here for long.
+class TLiveView {
+ public:
+  virtual ~TLiveView() = default;
+  // A line as it arrives, over the previous frame's.
+  virtual void LineArrived(int line, const TLineColours& colours) = 0;
+  virtual void FrameArrived(std::shared_ptr<const TLiveFrame> frame) = 0;
+  // The transfer's own message for what went wrong; the port is closed again and the
+  // session tries once a second until the device answers or it is stopped.
+  virtual void Failed(const std::string& message) = 0;
+  // About to try the device again after a failure.
+  virtual void Retrying() = 0;
+};
+
+// The device's screen, frame after frame, over one port that stays open: the transfer's
+// settings and settling pause once, then the transfer's commands and checks for every
+// frame (one copy of the protocol), with no event thread on the port. One frame is in
+// flight at a time. A stop is honoured within one line, also while the device is awaited,
+// and leaves the port at 9600 and closed.
+class TLiveSession {
+ public:
+  TLiveSession(std::string portName, TLiveView& view);
+  TLiveSession(const TLiveSession&) = delete;
+  TLiveSession& operator=(const TLiveSession&) = delete;
+  ~TLiveSession();
+
+  void Start();
+  void Stop();
+  bool Running() const { return FThread.joinable(); }
+
+ private:
+  void Run() noexcept;
+  bool MirrorUntilFailure(std::string& failure);
+  bool WaitOrStop(std::chrono::milliseconds time);
+
+  std::string FPortName;
+  TLiveView& FView;
+  TSerialPort FPort;
+  std::unique_ptr<TLiveFrame> FFrame = std::make_unique<TLiveFrame>();
+  uint64_t FFrames = 0;
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+}  // namespace korbenit

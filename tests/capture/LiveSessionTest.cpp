@@ -1,0 +1,153 @@
+#include "LiveSession.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+#include "DeviceModel.h"
+#include "SimulatorProcess.h"
+#include "TempFolder.h"
+
+namespace korbenit {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Keeps what the session tells, from its thread, for the test's.
+class TCollectingView : public TLiveView {
+ public:
+  void LineArrived(int, const TLineColours&) override { ++Lines; }
+  void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override {
+    std::lock_guard lock(FMutex);
+    Frames.push_back(std::move(frame));
+    FChanged.notify_all();
+  }
+  void Failed(const std::string& message) override {
+    std::lock_guard lock(FMutex);
+    Failures.push_back(message);
+    FChanged.notify_all();
+  }
+  void Retrying() override { ++Retries; }
+
+  // Waits until done() holds, at most ten seconds.
+  template <typename TDone>
+  bool WaitFor(TDone done) {
+    std::unique_lock lock(FMutex);
+    return FChanged.wait_for(lock, std::chrono::seconds(10), done);
+  }
+
+  std::atomic<int> Lines{0}, Retries{0};
+  std::vector<std::shared_ptr<const TLiveFrame>> Frames;
+  std::vector<std::string> Failures;
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+};
+
+// The moving screen's frame n as the live session must hold it.
+bool ShowsMovingFrame(const TLiveFrame& frame, int n) {
+  std::vector<uint16_t> screen = TDeviceModel::MovingScreen(n);
+  for (std::size_t i = 0; i < screen.size(); ++i)
+    if (frame.Pixels[i] != ConvertPixel(screen[i])) return false;
+  return true;
+}
+
+// The line speed and exclusive mark a terminal was left with.
+struct TTerminalState {
+  uint32_t Speed = 0;
+  int Exclusive = -1;
+};
+
+TTerminalState StateOf(const std::string& link) {
+  TTerminalState state;
+  int terminal = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios2 settings{};
+  if (terminal >= 0 && ::ioctl(terminal, TCGETS2, &settings) == 0) state.Speed = settings.c_ospeed;
+  if (terminal >= 0) ::ioctl(terminal, TIOCGEXCL, &state.Exclusive);
+  ::close(terminal);
+  return state;
+}
+
+// Each frame is the transfer's whole sequence, every pixel exact, over one opening.
+TEST(LiveSession, FramesArePixelExactAndEachIsTheWholeSequence) {
+  testing::TTempFolder folder;
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--moving", "--log"}, folder / "commands.log");
+  TCollectingView view;
+  TLiveSession session(simulator.Name(), view);
+  session.Start();
+  ASSERT_TRUE(view.WaitFor([&] { return view.Frames.size() >= 3; }));
+  session.Stop();
+  simulator.Stop();
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(view.Frames[i]->Number, i + 1);
+    EXPECT_TRUE(ShowsMovingFrame(*view.Frames[i], static_cast<int>(i + 1))) << "frame " << i + 1;
+  }
+  EXPECT_LT(view.Frames[0]->Captured, view.Frames[1]->Captured);
+  std::ifstream log(folder / "commands.log");
+  std::vector<std::string> commands;
+  for (std::string line; std::getline(log, line);)
+    if (line.rfind("paced", 0) != 0) commands.push_back(line);
+  ASSERT_GE(commands.size(), 3u * 322);
+  for (std::size_t frame = 0; frame < 3; ++frame) {
+    std::size_t at = frame * 322;
+    EXPECT_EQ(commands[at], "B");
+    EXPECT_EQ(commands[at + 1], "I");
+    for (int line = 0; line < ScreenHeight; ++line)
+      ASSERT_EQ(commands[at + 2 + static_cast<std::size_t>(line)], "S " + std::to_string(line));
+  }
+  EXPECT_TRUE(view.Failures.empty());
+}
+
+// A stop comes within a line, also while the device is awaited, and leaves the port
+// set back and released.
+TEST(LiveSession, AStopEndsWithinALineAndReleasesThePort) {
+  for (const std::vector<std::string>& device :
+       {std::vector<std::string>{"--delay-us", "20000"}, {"--fault", "silence:S:5:0"}}) {
+    SCOPED_TRACE(device.front());
+    TSimulatorProcess simulator(KORBENIT_SIMULATOR, device);
+    TCollectingView view;
+    TLiveSession session(simulator.Name(), view);
+    session.Start();
+    while (view.Lines < 3) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto asked = Clock::now();
+    session.Stop();
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(200));
+    TTerminalState state = StateOf(simulator.Link());
+    EXPECT_EQ(state.Speed, 9600u);
+    EXPECT_EQ(state.Exclusive, 0);
+    EXPECT_TRUE(view.Failures.empty());
+  }
+}
+
+// The device goes away (the simulator ends) and comes back under the same name: the
+// failure is told once the port is closed, and the frames resume without a word.
+TEST(LiveSession, AFailedDeviceIsTriedAgainUntilItAnswers) {
+  std::string name = "live-" + std::to_string(::getpid());
+  TCollectingView view;
+  TLiveSession session(name, view);
+  auto simulator = std::make_unique<TSimulatorProcess>(KORBENIT_SIMULATOR,
+                                                       std::vector<std::string>{"--name", name});
+  session.Start();
+  ASSERT_TRUE(view.WaitFor([&] { return !view.Frames.empty(); }));
+  simulator.reset();
+  ASSERT_TRUE(view.WaitFor([&] { return !view.Failures.empty(); }));
+  std::size_t before = view.Frames.size();
+  simulator = std::make_unique<TSimulatorProcess>(KORBENIT_SIMULATOR,
+                                                  std::vector<std::string>{"--name", name});
+  EXPECT_TRUE(view.WaitFor([&] { return view.Frames.size() > before + 1; }));
+  EXPECT_GE(view.Retries, 1);
+  session.Stop();
+}
+
+}  // namespace
+}  // namespace korbenit
