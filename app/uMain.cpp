@@ -24,6 +24,7 @@
 #include "ProgramFolders.h"
 #include "uAbout.h"
 #include "uDebug.h"
+#include "uLive.h"
 #include "ImageFiles.h"
 
 namespace korbenit {
@@ -102,6 +103,7 @@ TMain::TMain(std::unique_ptr<TSerialPortInterface> port, QString settingsFolder,
 // Ended without a close request (EXIT), the placement is saved now, while the settings
 // storage still exists.
 TMain::~TMain() {
+  Live.reset();
   RunHandler([this] { FormStorage1.WindowDestroyed(); });
   // The port's notifications point at controls that are about to go.
   FPort->OnAfterOpen = nullptr;
@@ -150,6 +152,7 @@ void TMain::BuildShortcuts() {
     if (PictureComplete()) ButSaveAsClick();
   });
   add(QKeySequence::Copy, [this] { CopyPicture(); });
+  add(Qt::Key_F6, [this] { OpenLiveView(); });
   Screen->OnContextMenu = [this](const QPoint& at) { PictureMenu()->exec(at); };
   Screen->OnDragOut = [this] { RunHandler([this] { DragPictureOut(); }); };
 }
@@ -161,6 +164,7 @@ std::unique_ptr<QMenu> TMain::PictureMenu() {
                                   [this] { RunHandler([this] { ButSaveAsClick(); }); });
   copy->setEnabled(PictureComplete());
   save->setEnabled(PictureComplete());
+  menu->addAction(QStringLiteral("Live view"), this, [this] { RunHandler([this] { OpenLiveView(); }); });
   return menu;
 }
 
@@ -296,6 +300,7 @@ void TMain::closeEvent(QCloseEvent* event) {
   }
   // A transfer still running stops at its next line and closes the port.
   FEnding = true;
+  if (Live) Live->close();
   event->accept();
 }
 
@@ -312,6 +317,7 @@ void TMain::FormClose() {
 
 void TMain::ButExitClick() {
   FEnding = true;
+  if (Live) Live->close();
   // Ends the message loop without closing the window, so FormClose does not run.
   QCoreApplication::exit(0);
 }
@@ -320,12 +326,14 @@ void TMain::ButAboutClick() {
   if (About) About->exec();
 }
 
-void TMain::ButSaveAsClick() {
+void TMain::ButSaveAsClick() { SaveWithDialog(Screen->Picture()); }
+
+void TMain::SaveWithDialog(const QImage& image) {
   ShowStatus({});
   SaveDlg.SetFileName(TimeStampedName() + SaveDlg.FilterExtension());
   if (!SaveDlg.Prompt()) return;
   try {
-    SavePicture(SaveDlg.FileName());
+    SavePicture(image, SaveDlg.FileName());
   } catch (const std::exception& e) {
     Beep();
     ShowStatus(QString::fromUtf8(e.what()));
@@ -333,9 +341,9 @@ void TMain::ButSaveAsClick() {
 }
 
 // The writer follows the chosen file type, never the name's extension.
-void TMain::SavePicture(const QString& path) {
+void TMain::SavePicture(const QImage& image, const QString& path) {
   int type = SaveDlg.FilterIndex();
-  TPicture picture = ToPicture(Screen->Picture());
+  TPicture picture = ToPicture(image);
   if (type == 1) SaveBitmapFile(picture, path.toStdString());
   if (type == 2) SaveJpegFile(picture, path.toStdString());
   if (type != 1 && type != 2) return;
@@ -401,14 +409,38 @@ void TMain::DisableSaveAs() {
   QCoreApplication::processEvents();
 }
 
+// The live view lets go of the port for the transfer and takes it again afterwards.
 void TMain::ButGetScreenClick() {
   // A nested transfer on the same open port would corrupt both.
   if (FTransferRunning) return;
   FTransferRunning = true;
   ButGetScreen->setEnabled(false);
+  if (Live) Live->Suspend();
   RunHandler([this] { TScreenTransfer(*FPort, *this).Run(); });
+  if (Live && !FEnding) Live->ResumeAfterSuspend();
   ButGetScreen->setEnabled(true);
   FTransferRunning = false;
+}
+
+// The live view mirrors the port chosen here, saves its snapshots where "SAVE AS..."
+// would and as the file type chosen there, and keeps its zoom in this settings file.
+void TMain::OpenLiveView() {
+  if (!Live) {
+    TLiveHost host;
+    host.Port = [this] { return SelectedPort(); };
+    host.SnapshotFolder = [this] {
+      QString chosen = SaveDlg.FileName();
+      return chosen.isEmpty() ? SaveDlg.InitialDir() : chosen.left(chosen.lastIndexOf('/') + 1);
+    };
+    host.SnapshotType = [this] { return SaveDlg.FilterIndex(); };
+    host.SaveAs = [this](const QImage& image) { SaveWithDialog(image); };
+    host.Settings = &IniFile;
+    Live = std::make_unique<TLive>(std::move(host));
+  }
+  Live->show();
+  Live->raise();
+  Live->activateWindow();
+  if (!Live->Mirroring() && !Live->Paused()) Live->Start();
 }
 
 void TMain::cPortAfterOpen(TSerialPortInterface&) { SetLamp(LampOpen); }

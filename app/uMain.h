@@ -24,6 +24,7 @@ namespace korbenit {
 
 class TAbout;
 class TDebug;
+class TLive;
 
 // A drop-down list that tells its owner just before it opens.
 class TDropDownList : public QComboBox {
@@ -75,12 +76,17 @@ class TMain : public QWidget, private TCaptureView {
   // The other two windows, made after this one; the program's entry hands them over.
   TDebug* Debug = nullptr;
   TAbout* About = nullptr;
+  // The live view, made when first opened (F6, or the picture's menu).
+  std::unique_ptr<TLive> Live;
 
   TSerialPortInterface& cPort() { return *FPort; }
   QColor LampColor() const;
 
   void ButGetScreenClick();
   void ButSaveAsClick();
+  // The save dialog for a picture, and the writer its file type asks for.
+  void SaveWithDialog(const QImage& image);
+  void OpenLiveView();
   // Puts the picture on the clipboard, when there is a complete one to save.
   void CopyPicture();
   // The picture's context menu (Copy, Save as...), enabled as "SAVE AS..." is.
@@ -125,7 +131,7 @@ class TMain : public QWidget, private TCaptureView {
   bool StopRequested() const override { return FEnding; }
 
   void ReadSettings();
-  void SavePicture(const QString& path);
+  void SavePicture(const QImage& image, const QString& path);
   void ShowStatus(const QString& text);
   void BuildShortcuts();
   void DescribePorts();

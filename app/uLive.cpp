@@ -1,0 +1,414 @@
+#include "uLive.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMetaObject>
+#include <QPainter>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "Application.h"
+#include "FailureHints.h"
+#include "ImageFiles.h"
+#include "uMain.h"
+
+namespace korbenit {
+namespace {
+
+constexpr int MaxZoom = 6;
+constexpr std::size_t RateFrames = 10;
+
+QRgb ToRgb(TColor colour) {
+  return qRgb(RedOf(colour), GreenOf(colour), BlueOf(colour));
+}
+
+QImage ImageOf(const TLiveFrame& frame) {
+  QImage image(ScreenWidth, ScreenHeight, QImage::Format_RGB32);
+  for (int y = 0; y < ScreenHeight; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < ScreenWidth; ++x)
+      row[x] = ToRgb(frame.Pixels[static_cast<std::size_t>(y * ScreenWidth + x)]);
+  }
+  return image;
+}
+
+// The frame as the file writers read it: blue, green, red and an unused byte.
+TPicture PictureOf(const TLiveFrame& frame) {
+  TPicture picture = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
+  for (int y = 0; y < ScreenHeight; ++y) {
+    uint8_t* row = picture.MutableRow(y);
+    for (int x = 0; x < ScreenWidth; ++x) {
+      TColor colour = frame.Pixels[static_cast<std::size_t>(y * ScreenWidth + x)];
+      row[4 * x] = BlueOf(colour), row[4 * x + 1] = GreenOf(colour), row[4 * x + 2] = RedOf(colour);
+      row[4 * x + 3] = 0xFF;
+    }
+  }
+  return picture;
+}
+
+}  // namespace
+
+QString FreeFileName(const QString& folder, const QString& name, const QString& extension) {
+  QString base = folder.endsWith('/') ? folder : folder + '/';
+  QString path = base + name + extension;
+  for (int number = 2; QFileInfo::exists(path); ++number)
+    path = base + name + '_' + QString::number(number) + extension;
+  return path;
+}
+
+// Hands what the session tells, from its thread, to the window's: the newest frame and
+// the device's state, taken by the window at its next turn (however slow the window, at
+// most one call is waiting and one frame is kept), and the newest lines, which the window
+// fetches when it repaints: a wake-up of the window for every line would cost more than
+// the line.
+class TLive::TBridge : public TLiveView {
+ public:
+  struct TArrivals {
+    std::shared_ptr<const TLiveFrame> Frame;
+    std::optional<std::string> Failure;
+    bool Retrying = false;
+  };
+
+  explicit TBridge(TLive& window)
+      : FWindow(window), FLines(ScreenWidth, ScreenHeight, QImage::Format_RGB32) {
+    FLines.fill(Qt::black);
+  }
+
+  void LineArrived(int line, const TLineColours& colours) override {
+    std::lock_guard lock(FMutex);
+    auto* row = reinterpret_cast<QRgb*>(FLines.scanLine(line));
+    for (std::size_t x = 0; x < colours.size(); ++x) row[x] = ToRgb(colours[x]);
+    FFirstDirty = std::min(FFirstDirty, line);
+    FLastDirty = std::max(FLastDirty, line);
+  }
+  void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override {
+    std::lock_guard lock(FMutex);
+    FArrivals.Frame = std::move(frame);
+    FArrivals.Failure.reset();
+    FArrivals.Retrying = false;
+    Post();
+  }
+  void Failed(const std::string& message) override {
+    std::lock_guard lock(FMutex);
+    FArrivals.Failure = message;
+    Post();
+  }
+  void Retrying() override {
+    std::lock_guard lock(FMutex);
+    FArrivals.Retrying = true;
+    Post();
+  }
+
+  TArrivals Take() {
+    std::lock_guard lock(FMutex);
+    FPosted = false;
+    return std::exchange(FArrivals, {});
+  }
+
+  // The lines that came since the last call, into picture.
+  void TakeLines(QImage& picture) {
+    std::lock_guard lock(FMutex);
+    if (picture.size() != FLines.size()) picture = FLines.copy();
+    for (int line = FFirstDirty; line <= FLastDirty; ++line)
+      std::copy_n(FLines.constScanLine(line), FLines.bytesPerLine(), picture.scanLine(line));
+    FFirstDirty = ScreenHeight, FLastDirty = -1;
+  }
+
+ private:
+  void Post() {
+    if (std::exchange(FPosted, true)) return;
+    QMetaObject::invokeMethod(
+        &FWindow, [window = &FWindow] { window->TakeArrivals(); }, Qt::QueuedConnection);
+  }
+
+  TLive& FWindow;
+  std::mutex FMutex;
+  QImage FLines;
+  TArrivals FArrivals;
+  int FFirstDirty = ScreenHeight, FLastDirty = -1;
+  bool FPosted = false;
+};
+
+int TLiveCanvas::PhysicalZoom() const {
+  double ratio = devicePixelRatioF();
+  if (Zoom > 0) return std::max(1, static_cast<int>(std::lround(Zoom * ratio)));
+  QSize room = size() * ratio;
+  QSize picture = PictureSize();
+  return std::max(1, std::min(room.width() / picture.width(), room.height() / picture.height()));
+}
+
+int TLiveCanvas::ShownZoom() const {
+  if (Zoom > 0) return Zoom;
+  return std::max(1, static_cast<int>(PhysicalZoom() / devicePixelRatioF()));
+}
+
+QSize TLiveCanvas::sizeHint() const {
+  return PictureSize() * std::max(1, Zoom);
+}
+
+QSize TLiveCanvas::PictureSize() const {
+  return QuarterTurns % 2 ? QSize(ScreenHeight, ScreenWidth) : QSize(ScreenWidth, ScreenHeight);
+}
+
+// Scaled in whole screen pixels without smoothing and placed on a whole screen pixel,
+// so every device pixel stays a sharp square at any screen scale; drawn straight from
+// the picture, with no scaled copy made.
+void TLiveCanvas::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+  if (Picture.isNull()) return;
+  double ratio = devicePixelRatioF();
+  double scale = PhysicalZoom() / ratio;
+  QSize shown = PictureSize() * PhysicalZoom();
+  QSize room = size() * ratio;
+  QPointF corner((room.width() - shown.width()) / 2 / ratio,
+                 (room.height() - shown.height()) / 2 / ratio);
+  double width = ScreenWidth * scale, height = ScreenHeight * scale;
+  const QPointF turnedOrigin[] = {{0, 0}, {height, 0}, {width, height}, {0, width}};
+  QTransform place;
+  place.translate(corner.x() + turnedOrigin[QuarterTurns].x(),
+                  corner.y() + turnedOrigin[QuarterTurns].y());
+  place.rotate(90.0 * QuarterTurns);
+  place.scale(scale, scale);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.setTransform(place);
+  painter.drawImage(QPointF(0, 0), Picture);
+}
+
+TLive::TLive(TLiveHost host, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      FHost(std::move(host)),
+      FBridge(std::make_unique<TBridge>(*this)) {
+  setWindowTitle(QStringLiteral("Live view"));
+  // New lines are shown some thirty times a second while mirroring: as fast as eyes
+  // follow, and cheap.
+  FRepaint.setInterval(33);
+  connect(&FRepaint, &QTimer::timeout, this, [this] {
+    FBridge->TakeLines(Canvas->Picture);
+    Canvas->update();
+  });
+  BuildControls();
+  BuildShortcuts();
+  if (FHost.Settings) {
+    RunHandler([this] {
+      Canvas->Zoom = std::clamp(FHost.Settings->ReadInt("LiveView\\Zoom", 2), 0, MaxZoom);
+      Canvas->QuarterTurns = std::clamp(FHost.Settings->ReadInt("LiveView\\Rotation", 0), 0, 3);
+    });
+  }
+  FitWindow();
+}
+
+TLive::~TLive() {
+  StopSession();
+}
+
+void TLive::BuildControls() {
+  Canvas = new TLiveCanvas(this);
+  Canvas->setMinimumSize(120, 120);
+  ButRotate = new QPushButton(QStringLiteral("Rotate"), this);
+  ButPause = new QPushButton(QStringLiteral("Pause"), this);
+  ButSnapshot = new QPushButton(QStringLiteral("Snapshot"), this);
+  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot})
+    button->setFocusPolicy(Qt::NoFocus);
+  connect(ButRotate, &QPushButton::clicked, this, [this] { Rotate(); });
+  connect(ButPause, &QPushButton::clicked, this, [this] { TogglePause(); });
+  connect(ButSnapshot, &QPushButton::clicked, this, [this] { Snapshot(); });
+  StatusBar = new QStatusBar(this);
+  StatusBar->setSizeGripEnabled(false);
+  auto* buttons = new QHBoxLayout;
+  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot}) buttons->addWidget(button);
+  buttons->addStretch();
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 0);
+  layout->addWidget(Canvas, 1);
+  layout->addLayout(buttons);
+  layout->addWidget(StatusBar);
+}
+
+void TLive::BuildShortcuts() {
+  auto add = [this](QKeySequence keys, std::function<void()> action) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, [action] { RunHandler(action); });
+  };
+  add(QKeySequence(Qt::CTRL | Qt::Key_Plus), [this] { SetZoom(Canvas->ShownZoom() + 1); });
+  add(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { SetZoom(Canvas->ShownZoom() + 1); });
+  add(QKeySequence(Qt::CTRL | Qt::Key_Minus),
+      [this] { SetZoom(std::max(1, Canvas->ShownZoom() - 1)); });
+  add(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { SetZoom(0); });
+  add(QKeySequence(Qt::Key_R), [this] { Rotate(); });
+  add(QKeySequence(Qt::Key_Space), [this] { TogglePause(); });
+  add(QKeySequence(Qt::Key_S), [this] { Snapshot(); });
+  add(QKeySequence::Save, [this] { SaveFrameAs(); });
+  add(QKeySequence::Copy, [this] { CopyFrame(); });
+}
+
+void TLive::Start() {
+  FPaused = false;
+  FSuspended = false;
+  ButPause->setText(QStringLiteral("Pause"));
+  if (FSession) return;
+  FSession = std::make_unique<TLiveSession>(FHost.Port ? FHost.Port() : std::string(), *FBridge);
+  FFrameTimes.clear();
+  ShowStatus(QStringLiteral("Waiting for the first frame..."));
+  FSession->Start();
+  FRepaint.start();
+}
+
+void TLive::StopSession() {
+  if (!FSession) return;
+  FSession->Stop();
+  FSession.reset();
+  FBridge->Take();  // what came before the stop is no news any more
+  FRepaint.stop();
+}
+
+void TLive::TogglePause() {
+  if (FPaused) {
+    Start();
+    return;
+  }
+  StopSession();
+  FPaused = true;
+  ButPause->setText(QStringLiteral("Resume"));
+  ShowStatus(QStringLiteral("Paused; the port is free"));
+}
+
+void TLive::Suspend() {
+  if (!FSession) return;
+  StopSession();
+  FSuspended = true;
+}
+
+void TLive::ResumeAfterSuspend() {
+  if (FSuspended && isVisible()) Start();
+}
+
+void TLive::TakeArrivals() {
+  TBridge::TArrivals arrivals = FBridge->Take();
+  if (!FSession) return;
+  if (arrivals.Frame) {
+    FFrame = arrivals.Frame;
+    FFrameTimes.push_back(FFrame->Captured);
+    if (FFrameTimes.size() > RateFrames + 1) FFrameTimes.pop_front();
+    ShowRate();
+  }
+  if (arrivals.Failure) {
+    std::string hint = FailureHint(*arrivals.Failure, PortGroup(FHost.Port ? FHost.Port() : ""));
+    ShowStatus(
+        QString::fromStdString(*arrivals.Failure) + QStringLiteral(". Waiting for the device..."),
+        QString::fromStdString(*arrivals.Failure + (hint.empty() ? "" : "\n" + hint)));
+    FFrameTimes.clear();
+  }
+}
+
+// Over the last ten frames.
+void TLive::ShowRate() {
+  if (FFrameTimes.size() < 2) {
+    ShowStatus(QStringLiteral("Frame %1").arg(FFrame->Number));
+    return;
+  }
+  double seconds = std::chrono::duration<double>(FFrameTimes.back() - FFrameTimes.front()).count();
+  double frames = static_cast<double>(FFrameTimes.size() - 1);
+  ShowStatus(QStringLiteral("%1 frames/s, %2 ms a frame")
+                 .arg(frames / seconds, 0, 'f', 1)
+                 .arg(std::lround(1000 * seconds / frames)));
+}
+
+void TLive::ShowStatus(const QString& text, const QString& hint) {
+  FStatusText = text;
+  StatusBar->showMessage(text);
+  StatusBar->setToolTip(hint.isEmpty() ? text : hint);
+}
+
+void TLive::SetZoom(int zoom) {
+  Canvas->Zoom = std::clamp(zoom, 0, MaxZoom);
+  StoreView();
+  FitWindow();
+  Canvas->update();
+}
+
+void TLive::Rotate() {
+  Canvas->QuarterTurns = (Canvas->QuarterTurns + 1) % 4;
+  StoreView();
+  FitWindow();
+  Canvas->update();
+}
+
+void TLive::StoreView() {
+  if (!FHost.Settings) return;
+  RunHandler([this] {
+    FHost.Settings->WriteInt("LiveView\\Zoom", Canvas->Zoom);
+    FHost.Settings->WriteInt("LiveView\\Rotation", Canvas->QuarterTurns);
+  });
+}
+
+// A whole zoom gets a window just around its picture; fitting keeps the size the user gave.
+void TLive::FitWindow() {
+  if (Canvas->Zoom == 0) return;
+  Canvas->updateGeometry();
+  resize(sizeHint());
+}
+
+QImage TLive::Frame() const {
+  return FFrame ? ImageOf(*FFrame) : QImage();
+}
+
+QString TLive::Snapshot() {
+  if (!FFrame) {
+    ShowStatus(QStringLiteral("No complete frame yet"));
+    return {};
+  }
+  int type = FHost.SnapshotType ? FHost.SnapshotType() : 1;
+  QString extension = type == 2 ? QStringLiteral(".jpg") : QStringLiteral(".bmp");
+  QString folder = FHost.SnapshotFolder ? FHost.SnapshotFolder() : QStringLiteral(".");
+  QString path = FreeFileName(folder, TimeStampedName(), extension);
+  try {
+    TPicture picture = PictureOf(*FFrame);
+    if (type == 2)
+      SaveJpegFile(picture, path.toStdString());
+    else
+      SaveBitmapFile(picture, path.toStdString());
+  } catch (const std::exception& e) {
+    QApplication::beep();
+    std::string hint = FailureHint(e.what());
+    ShowStatus(
+        QString::fromUtf8(e.what()),
+        QString::fromUtf8(e.what()) + (hint.empty() ? "" : "\n" + QString::fromStdString(hint)));
+    return {};
+  }
+  QString name = QFileInfo(path).fileName();
+  ShowStatus(QStringLiteral("Saved as: ") + name, path);
+  return name;
+}
+
+void TLive::CopyFrame() {
+  if (FFrame) QGuiApplication::clipboard()->setImage(Frame());
+}
+
+void TLive::SaveFrameAs() {
+  if (FFrame && FHost.SaveAs) FHost.SaveAs(Frame());
+}
+
+void TLive::closeEvent(QCloseEvent* event) {
+  StopSession();
+  FPaused = false;
+  event->accept();
+}
+
+void TLive::wheelEvent(QWheelEvent* event) {
+  if (!(event->modifiers() & Qt::ControlModifier)) return QWidget::wheelEvent(event);
+  int step = event->angleDelta().y() > 0 ? 1 : -1;
+  SetZoom(std::max(1, Canvas->ShownZoom() + step));
+  event->accept();
+}
+
+}  // namespace korbenit

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "AppStorage.h"
+#include "LiveSession.h"
+
+namespace korbenit {
+
+// What the live view needs of the window that opens it.
+struct TLiveHost {
+  std::function<std::string()> Port;  // the port chosen there
+  // Where snapshots go: the folder (FILEDIR) and the file type (FILEFORMAT, 1 BMP, 2 JPEG).
+  std::function<QString()> SnapshotFolder;
+  std::function<int()> SnapshotType;
+  // The save dialog, for a picture the user wants to name.
+  std::function<void(const QImage&)> SaveAs;
+  TCustomAppStorage* Settings = nullptr;  // section LiveView: Zoom, Rotation
+};
+
+// The picture, whole device pixels on the screen: zoomed 1 to 6 times (or the largest
+// whole zoom that fits) with no smoothing, and turned in quarter turns.
+class TLiveCanvas : public QWidget {
+ public:
+  using QWidget::QWidget;
+  QImage Picture;
+  int Zoom = 2;  // 0: the largest that fits
+  int QuarterTurns = 0;
+  // The zoom in screen pixels per device pixel, whole on any screen scale.
+  int PhysicalZoom() const;
+  // The zoom shown, in window pixels per device pixel (for fitting, the one it came to).
+  int ShownZoom() const;
+  QSize PictureSize() const;  // turned, in device pixels
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// The live view: the device's screen mirrored while it is open, newest lines over the
+// previous frame. Keys: Ctrl+plus and Ctrl+minus zoom (Ctrl+wheel too), Ctrl+0 fits the
+// window, R turns, Space pauses, S takes a snapshot into FILEDIR, Ctrl+S saves through
+// the dialog, Ctrl+C copies.
+class TLive : public QWidget {
+ public:
+  explicit TLive(TLiveHost host, QWidget* parent = nullptr);
+  ~TLive() override;
+
+  TLiveCanvas* Canvas;
+  QPushButton* ButRotate;
+  QPushButton* ButPause;
+  QPushButton* ButSnapshot;
+  QStatusBar* StatusBar;
+
+  // Mirrors the host's port; the port stays held until paused, suspended or closed.
+  void Start();
+  bool Mirroring() const { return FSession != nullptr; }
+  bool Paused() const { return FPaused; }
+  void TogglePause();
+  // Lets go of the port for another user of it (a single capture), and takes it again.
+  void Suspend();
+  void ResumeAfterSuspend();
+  void SetZoom(int zoom);
+  void Rotate();
+  // Saves the newest complete frame; answers the file's name, or "" after a failure
+  // (its message in the status line).
+  QString Snapshot();
+  void CopyFrame();
+  void SaveFrameAs();
+  // The newest complete frame, upright at 240 x 320; null before the first.
+  QImage Frame() const;
+  // The newest complete frame's number in the session, 0 before the first.
+  uint64_t FrameNumber() const { return FFrame ? FFrame->Number : 0; }
+  const QString& StatusText() const { return FStatusText; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  class TBridge;
+
+  void BuildControls();
+  void BuildShortcuts();
+  void StopSession();
+  void TakeArrivals();
+  void ShowRate();
+  void ShowStatus(const QString& text, const QString& hint = {});
+  void StoreView();
+  void FitWindow();
+
+  TLiveHost FHost;
+  std::unique_ptr<TBridge> FBridge;
+  std::unique_ptr<TLiveSession> FSession;
+  std::shared_ptr<const TLiveFrame> FFrame;
+  std::deque<std::chrono::steady_clock::time_point> FFrameTimes;
+  QTimer FRepaint;
+  QString FStatusText;
+  bool FPaused = false;
+  bool FSuspended = false;
+};
+
+// "name.ext" in folder, or "name_2.ext", "name_3.ext", ... for the first that is free.
+QString FreeFileName(const QString& folder, const QString& name, const QString& extension);
+
+}  // namespace korbenit
