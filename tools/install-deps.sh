@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   libjpeg62-turbo-dev libpng-dev
   googletest libgtest-dev libgmock-dev
-  xvfb xauth x11-utils openbox xdotool wmctrl
+  xvfb xauth x11-utils x11-apps openbox xdotool wmctrl
   fonts-wine fonts-liberation2 procps
   locales-all
 )

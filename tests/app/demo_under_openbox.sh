@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tools/run.sh --demo in a real X session: the simulator is offered as korbenit-demo and
-# chosen, "GET SCREEN" captures from it, and closing the program ends the simulator and
-# takes its link away. It runs the build tree it belongs to (its one argument) with a
+# chosen, "GET SCREEN" captures from it, F6 opens the live view, whose picture moves
+# while it holds the port and whose close box frees it, and closing the program ends the
+# simulator and takes its link away. It runs the build tree it belongs to (its one argument) with a
 # runtime folder of its own, so no other simulator on the machine is in its port list.
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -32,6 +33,21 @@ until_true "xdotool windowactivate --sync $main key ctrl+s; sleep 0.3; wmctrl -l
   { echo "no complete capture" >&2; exit 1; }
 xdotool key Escape
 until_true "! wmctrl -l | grep -q 'Save as...'"
+
+xdotool windowactivate --sync "$main" key F6
+until_true "wmctrl -l | grep -q ' Live view$'" || { echo "F6 opened no live view" >&2; exit 1; }
+live=$(window_id "Live view")
+sleep 1
+xwd -silent -id "$live" > "$runtime/first.xwd"
+sleep 1
+xwd -silent -id "$live" > "$runtime/second.xwd"
+if cmp -s "$runtime/first.xwd" "$runtime/second.xwd"; then echo "the live view stands still" >&2; exit 1; fi
+capture=("$build/cli/korbenit-capture" -q -p korbenit-demo -o "$runtime/shot.png")
+if "${capture[@]}" 2>/dev/null; then echo "the live view did not hold the port" >&2; exit 1; fi
+wmctrl -i -c "$live"
+until_true "! wmctrl -l | grep -q ' Live view$'"
+"${capture[@]}" || { echo "closing the live view did not free the port" >&2; exit 1; }
+echo "live view: moving, holding the port, freeing it when closed"
 wmctrl -i -c "$main"
 wait "$demo"
 grep -q '^COMPORT=korbenit-demo' "$settings" || { echo "korbenit-demo was not chosen" >&2; exit 1; }
