@@ -35,6 +35,9 @@ class TReplacingFile {
   void TakePermissionsOf(const std::string& source);
   // Raises EWriteError when fewer bytes were stored than asked.
   void Write(const void* data, std::size_t size);
+  // Overwrites bytes already written at offset (a header filled in at the end); raises
+  // EWriteError.
+  void PatchAt(std::size_t offset, const void* data, std::size_t size);
   // Stores the content under the target's name; raises EWriteError on failure.
   void Commit();
 

@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <random>
@@ -277,6 +278,17 @@ void TReplacingFile::Write(const void* data, std::size_t size) {
     if (written <= 0) throw EWriteError();
     done += static_cast<std::size_t>(written);
   }
+}
+
+void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  if (FInPlace) {
+    if (offset + size > FHeld.size()) throw EWriteError();
+    std::copy_n(bytes, size, FHeld.begin() + static_cast<std::ptrdiff_t>(offset));
+    return;
+  }
+  if (::pwrite(FHandle, bytes, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
+    throw EWriteError();
 }
 
 // An unnamed file gets its name only now, complete and on disk.

@@ -1,0 +1,175 @@
+#include "AnimationFile.h"
+
+#include <gif_lib.h>
+#include <webp/demux.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "RuntimeErrors.h"
+#include "TempFolder.h"
+
+namespace korbenit {
+namespace {
+
+using testing::TTempFolder;
+
+constexpr int Width = 240, Height = 320;
+
+using TRgb = std::vector<uint8_t>;
+
+// A user interface's kind of frame: 16 colours in bands that move with n.
+TRgb BandFrame(int n) {
+  TRgb rgb(3 * Width * Height);
+  for (int y = 0; y < Height; ++y)
+    for (int x = 0; x < Width; ++x) {
+      int band = ((y + 7 * n) / 20) % 16;
+      uint8_t* pixel = &rgb[3 * static_cast<std::size_t>(y * Width + x)];
+      pixel[0] = static_cast<uint8_t>(band * 16), pixel[1] = static_cast<uint8_t>(255 - band * 16);
+      pixel[2] = static_cast<uint8_t>(x < 120 ? 40 : 200);
+    }
+  return rgb;
+}
+
+// A frame of 65536 colours: noise in every channel.
+TRgb NoisyFrame() {
+  std::mt19937 random(7);
+  TRgb rgb(3 * Width * Height);
+  for (auto& byte : rgb) byte = static_cast<uint8_t>(random());
+  return rgb;
+}
+
+struct TDecoded {
+  std::vector<TRgb> Frames;
+  std::vector<int> DelaysMs;
+  bool LoopsForever = false;
+};
+
+// giflib's decoder, each frame drawn over the one before as a viewer does.
+TDecoded DecodeGif(const std::string& path) {
+  TDecoded decoded;
+  int error = 0;
+  GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
+  if (!gif || DGifSlurp(gif) != GIF_OK) return decoded;
+  TRgb canvas(3 * Width * Height, 0);
+  for (int i = 0; i < gif->ImageCount; ++i) {
+    const SavedImage& image = gif->SavedImages[i];
+    GraphicsControlBlock control{};
+    DGifSavedExtensionToGCB(gif, i, &control);
+    for (int e = 0; e < image.ExtensionBlockCount; ++e) {
+      const ExtensionBlock& block = image.ExtensionBlocks[e];
+      if (block.Function == APPLICATION_EXT_FUNC_CODE && block.ByteCount == 11 &&
+          std::string(reinterpret_cast<char*>(block.Bytes), 11) == "NETSCAPE2.0")
+        decoded.LoopsForever = true;
+    }
+    const ColorMapObject* map =
+        image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
+    for (int y = 0; y < image.ImageDesc.Height; ++y)
+      for (int x = 0; x < image.ImageDesc.Width; ++x) {
+        int index = image.RasterBits[y * image.ImageDesc.Width + x];
+        if (index == control.TransparentColor) continue;
+        auto at = 3 * static_cast<std::size_t>((image.ImageDesc.Top + y) * Width +
+                                               image.ImageDesc.Left + x);
+        canvas[at] = map->Colors[index].Red, canvas[at + 1] = map->Colors[index].Green;
+        canvas[at + 2] = map->Colors[index].Blue;
+      }
+    decoded.Frames.push_back(canvas);
+    decoded.DelaysMs.push_back(control.DelayTime * 10);
+  }
+  DGifCloseFile(gif, &error);
+  return decoded;
+}
+
+// libwebp's animation decoder gives each frame whole, with its end time.
+TDecoded DecodeWebP(const std::string& path) {
+  TDecoded decoded;
+  std::string bytes = testing::ReadBytes(path);
+  WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+  WebPAnimDecoderOptions options;
+  WebPAnimDecoderOptionsInit(&options);
+  options.color_mode = MODE_RGBA;
+  WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &options);
+  if (!decoder) return decoded;
+  WebPAnimInfo info;
+  WebPAnimDecoderGetInfo(decoder, &info);
+  decoded.LoopsForever = info.loop_count == 0;
+  int before = 0;
+  while (WebPAnimDecoderHasMoreFrames(decoder)) {
+    uint8_t* rgba = nullptr;
+    int end = 0;
+    WebPAnimDecoderGetNext(decoder, &rgba, &end);
+    TRgb rgb(3 * Width * Height);
+    for (std::size_t i = 0; i < rgb.size() / 3; ++i)
+      for (int c = 0; c < 3; ++c)
+        rgb[3 * i + static_cast<std::size_t>(c)] = rgba[4 * i + static_cast<std::size_t>(c)];
+    decoded.Frames.push_back(rgb);
+    decoded.DelaysMs.push_back(end - before);
+    before = end;
+  }
+  WebPAnimDecoderDelete(decoder);
+  return decoded;
+}
+
+double MeanError(const TRgb& a, const TRgb& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) sum += std::abs(int{a[i]} - int{b[i]});
+  return sum / static_cast<double>(a.size());
+}
+
+// Every frame back as it went in (GIF frames of 256 colours or fewer, every WebP frame),
+// the noisy one close; the delays add up to the recording's length; both loop forever.
+TEST(AnimationFile, WhatIsWrittenDecodesBack) {
+  std::vector<TRgb> frames;
+  for (int n = 0; n < 12; ++n) frames.push_back(BandFrame(n));
+  frames.push_back(NoisyFrame());
+  frames.push_back(BandFrame(12));
+  std::vector<int> durations = {303, 297, 311, 289, 305, 301, 333,
+                                280, 299, 307, 302, 298, 315, 123};
+  int length = 0;
+  for (int d : durations) length += d;
+  struct TRow {
+    TAnimationFormat Format;
+    const char* Name;
+    double NoisyError;
+  };
+  for (const TRow& row : {TRow{TAnimationFormat::Gif, "clip.gif", 20},
+                          TRow{TAnimationFormat::WebP, "clip.webp", 0}}) {
+    SCOPED_TRACE(row.Name);
+    TTempFolder folder;
+    auto file = CreateAnimationFile(folder / row.Name, row.Format, Width, Height);
+    for (std::size_t i = 0; i < frames.size(); ++i) file->AddFrame(frames[i], durations[i]);
+    EXPECT_EQ(folder.EntryCount(), 0u) << "nothing under the name before the end";
+    file->Finish();
+    TDecoded decoded = row.Format == TAnimationFormat::Gif ? DecodeGif(folder / row.Name)
+                                                           : DecodeWebP(folder / row.Name);
+    ASSERT_EQ(decoded.Frames.size(), frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      if (i == 12)
+        EXPECT_LE(MeanError(decoded.Frames[i], frames[i]), row.NoisyError);
+      else
+        EXPECT_TRUE(decoded.Frames[i] == frames[i]) << "frame " << i;
+    }
+    int sum = 0;
+    for (int delay : decoded.DelaysMs) sum += delay;
+    EXPECT_LE(std::abs(sum - length), 10) << sum << " ms for " << length;
+    EXPECT_TRUE(decoded.LoopsForever);
+    EXPECT_EQ(folder.EntryCount(), 1u);
+  }
+}
+
+TEST(AnimationFile, AFolderThatCannotHoldItFailsAtOnceAndLeavesNothing) {
+  TTempFolder folder;
+  testing::WriteBytes(folder / "plain", "x");
+  for (auto format : {TAnimationFormat::Gif, TAnimationFormat::WebP})
+    EXPECT_THROW(CreateAnimationFile(folder / "plain/clip.gif", format, Width, Height),
+                 EFCreateError);
+  auto file = CreateAnimationFile(folder / "abandoned.webp", TAnimationFormat::WebP, Width, Height);
+  file->AddFrame(BandFrame(0), 300);
+  file.reset();  // never finished: nothing stays
+  EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
+}  // namespace
+}  // namespace korbenit
