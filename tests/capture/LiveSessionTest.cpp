@@ -1,5 +1,7 @@
 #include "LiveSession.h"
 
+#include <webp/demux.h>
+
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "DeviceModel.h"
+#include "Recording.h"
 #include "SimulatorProcess.h"
 #include "TempFolder.h"
 
@@ -147,6 +150,53 @@ TEST(LiveSession, AFailedDeviceIsTriedAgainUntilItAnswers) {
   EXPECT_TRUE(view.WaitFor([&] { return view.Frames.size() > before + 1; }));
   EXPECT_GE(view.Retries, 1);
   session.Stop();
+}
+
+// Live frames recorded as they come: the file holds every frame captured (also when the
+// device is lost in the middle), each pixel exact in WebP, the delays the real times.
+TEST(Recording, HoldsTheFramesCapturedWithTheirTimes) {
+  for (bool deviceLost : {false, true}) {
+    SCOPED_TRACE(deviceLost ? "device lost" : "stopped");
+    testing::TTempFolder folder;
+    auto simulator = std::make_unique<TSimulatorProcess>(
+        KORBENIT_SIMULATOR, std::vector<std::string>{"--moving", "--delay-us", "300"});
+    TCollectingView view;
+    TLiveSession session(simulator->Name(), view);
+    TRecording recording(folder / "clip.webp", TAnimationFormat::WebP);
+    session.Start();
+    ASSERT_TRUE(view.WaitFor([&] { return view.Frames.size() >= 4; }));
+    if (deviceLost) {
+      simulator.reset();
+      ASSERT_TRUE(view.WaitFor([&] { return !view.Failures.empty(); }));
+    }
+    session.Stop();
+    auto end = Clock::now();
+    for (const auto& frame : view.Frames) recording.Add(frame);
+    EXPECT_EQ(recording.Finish(end), "");
+    std::string bytes = testing::ReadBytes(folder / "clip.webp");
+    WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+    WebPAnimDecoderOptions options;
+    WebPAnimDecoderOptionsInit(&options);
+    options.color_mode = MODE_RGBA;
+    std::unique_ptr<WebPAnimDecoder, void (*)(WebPAnimDecoder*)> decoder(
+        WebPAnimDecoderNew(&data, &options), WebPAnimDecoderDelete);
+    ASSERT_TRUE(decoder);
+    std::size_t frames = 0;
+    int ends = 0;
+    while (WebPAnimDecoderHasMoreFrames(decoder.get())) {
+      uint8_t* rgba = nullptr;
+      WebPAnimDecoderGetNext(decoder.get(), &rgba, &ends);
+      const TLiveFrame& sent = *view.Frames[frames++];
+      bool exact = true;
+      for (std::size_t i = 0; i < sent.Pixels.size() && exact; ++i)
+        exact = MakeColor(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]) == sent.Pixels[i];
+      EXPECT_TRUE(exact) << "frame " << frames;
+    }
+    EXPECT_EQ(frames, view.Frames.size());
+    auto length =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - view.Frames.front()->Captured);
+    EXPECT_LE(std::abs(ends - length.count()), 10 * static_cast<long>(frames)) << ends << " ms";
+  }
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+#include "Recording.h"
+
+#include <vector>
+
+namespace korbenit {
+namespace {
+
+std::vector<uint8_t> RgbOf(const TLiveFrame& frame) {
+  std::vector<uint8_t> rgb(3 * frame.Pixels.size());
+  for (std::size_t i = 0; i < frame.Pixels.size(); ++i) {
+    rgb[3 * i] = RedOf(frame.Pixels[i]);
+    rgb[3 * i + 1] = GreenOf(frame.Pixels[i]);
+    rgb[3 * i + 2] = BlueOf(frame.Pixels[i]);
+  }
+  return rgb;
+}
+
+}  // namespace
+
+TRecording::TRecording(const std::string& path, TAnimationFormat format)
+    : FFile(CreateAnimationFile(path, format, ScreenWidth, ScreenHeight)),
+      FThread([this] { Encode(); }) {}
+
+TRecording::~TRecording() {
+  {
+    std::lock_guard lock(FMutex);
+    FFinishing = true;
+    FJobs.clear();
+  }
+  FWake.notify_all();
+  if (FThread.joinable()) FThread.join();
+}
+
+// The frame shown until end goes to the encoder.
+void TRecording::Flush(TClock::time_point end) {
+  if (!FPending) return;
+  auto shown = std::chrono::duration_cast<std::chrono::milliseconds>(end - FPending->Captured);
+  shown = std::max(shown, std::chrono::milliseconds(10));
+  FRecorded += shown;
+  {
+    std::lock_guard lock(FMutex);
+    FJobs.push_back({std::move(FPending), static_cast<int>(shown.count())});
+  }
+  FPending.reset();
+  FWake.notify_all();
+}
+
+void TRecording::Add(std::shared_ptr<const TLiveFrame> frame) {
+  Flush(frame->Captured);
+  FPending = std::move(frame);
+  ++FAdded;
+}
+
+void TRecording::Pause(TClock::time_point now) {
+  Flush(now);
+}
+
+bool TRecording::Failed() {
+  std::lock_guard lock(FMutex);
+  return !FFailure.empty();
+}
+
+std::chrono::milliseconds TRecording::Elapsed(TClock::time_point now) const {
+  auto showing =
+      FPending ? std::chrono::duration_cast<std::chrono::milliseconds>(now - FPending->Captured)
+               : std::chrono::milliseconds(0);
+  return FRecorded + std::max(showing, std::chrono::milliseconds(0));
+}
+
+std::string TRecording::Finish(TClock::time_point now) {
+  Flush(now);
+  {
+    std::lock_guard lock(FMutex);
+    FFinishing = true;
+  }
+  FWake.notify_all();
+  FThread.join();
+  if (!FFailure.empty()) return FFailure;
+  if (FAdded == 0) return "Nothing was recorded";
+  try {
+    FFile->Finish();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return {};
+}
+
+// Encodes what is queued until finishing; after a failure it only drains.
+void TRecording::Encode() noexcept {
+  std::unique_lock lock(FMutex);
+  for (;;) {
+    FWake.wait(lock, [this] { return FFinishing || !FJobs.empty(); });
+    if (FJobs.empty()) return;
+    TJob job = std::move(FJobs.front());
+    FJobs.pop_front();
+    if (!FFailure.empty()) continue;
+    lock.unlock();
+    std::string failure;
+    try {
+      FFile->AddFrame(RgbOf(*job.Frame), job.DurationMs);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    lock.lock();
+    if (!failure.empty()) FFailure = failure;
+  }
+}
+
+}  // namespace korbenit

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "AnimationFile.h"
+#include "LiveSession.h"
+
+namespace korbenit {
+
+// Live frames recorded into an animation on a thread of its own, so the window never
+// waits for the encoder. Each frame lasts until the next one came; a pause ends the
+// frame shown then, and the time until the next frame is not recorded. A failure to
+// write (a full disk) ends the taking of frames; Finish then answers it and no file
+// stays, as none does when the recording is abandoned.
+class TRecording {
+ public:
+  using TClock = std::chrono::steady_clock;
+
+  // Raises EFCreateError, before anything is written, when no file can be made at path.
+  TRecording(const std::string& path, TAnimationFormat format);
+  TRecording(const TRecording&) = delete;
+  TRecording& operator=(const TRecording&) = delete;
+  ~TRecording();
+
+  void Add(std::shared_ptr<const TLiveFrame> frame);
+  void Pause(TClock::time_point now);
+  // Ends the recording, its last frame lasting until now, and answers the writer's
+  // error, or "" once the file stands whole under its name.
+  std::string Finish(TClock::time_point now);
+
+  int Frames() const { return FAdded; }
+  // Whether writing has failed already (the recording should end).
+  bool Failed();
+  // The recorded time until now: pauses left out.
+  std::chrono::milliseconds Elapsed(TClock::time_point now) const;
+
+ private:
+  struct TJob {
+    std::shared_ptr<const TLiveFrame> Frame;
+    int DurationMs = 0;
+  };
+
+  void Flush(TClock::time_point end);
+  void Encode() noexcept;
+
+  std::unique_ptr<TAnimationFile> FFile;
+  std::shared_ptr<const TLiveFrame> FPending;
+  std::chrono::milliseconds FRecorded{0};
+  int FAdded = 0;
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  std::deque<TJob> FJobs;
+  bool FFinishing = false;
+  std::string FFailure;
+  std::thread FThread;
+};
+
+}  // namespace korbenit
