@@ -196,18 +196,23 @@ TLive::TLive(TLiveHost host, QWidget* parent)
     FBridge->TakeLines(Canvas->Picture);
     Canvas->update();
   });
+  FRecordingClock.setInterval(250);
+  connect(&FRecordingClock, &QTimer::timeout, this, [this] { ShowRecording(); });
   BuildControls();
   BuildShortcuts();
   if (FHost.Settings) {
     RunHandler([this] {
       Canvas->Zoom = std::clamp(FHost.Settings->ReadInt("LiveView\\Zoom", 2), 0, MaxZoom);
       Canvas->QuarterTurns = std::clamp(FHost.Settings->ReadInt("LiveView\\Rotation", 0), 0, 3);
+      cbRecordFormat->setCurrentIndex(FHost.Settings->ReadStr("LiveView\\RecordFormat", "GIF") ==
+                                      "WebP");
     });
   }
   FitWindow();
 }
 
 TLive::~TLive() {
+  EndRecording();
   StopSession();
 }
 
@@ -217,15 +222,26 @@ void TLive::BuildControls() {
   ButRotate = new QPushButton(QStringLiteral("Rotate"), this);
   ButPause = new QPushButton(QStringLiteral("Pause"), this);
   ButSnapshot = new QPushButton(QStringLiteral("Snapshot"), this);
-  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot})
+  ButRecord = new QPushButton(QStringLiteral("Record"), this);
+  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot, ButRecord})
     button->setFocusPolicy(Qt::NoFocus);
+  connect(ButRecord, &QPushButton::clicked, this, [this] { ToggleRecording(); });
+  cbRecordFormat = new QComboBox(this);
+  cbRecordFormat->addItems({QStringLiteral("GIF"), QStringLiteral("WebP")});
+  cbRecordFormat->setFocusPolicy(Qt::NoFocus);
+  connect(cbRecordFormat, &QComboBox::activated, this, [this] { StoreView(); });
+  RecMark = new QLabel(this);
+  RecMark->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold"));
   connect(ButRotate, &QPushButton::clicked, this, [this] { Rotate(); });
   connect(ButPause, &QPushButton::clicked, this, [this] { TogglePause(); });
   connect(ButSnapshot, &QPushButton::clicked, this, [this] { Snapshot(); });
   StatusBar = new QStatusBar(this);
   StatusBar->setSizeGripEnabled(false);
   auto* buttons = new QHBoxLayout;
-  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot}) buttons->addWidget(button);
+  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot, ButRecord})
+    buttons->addWidget(button);
+  buttons->addWidget(cbRecordFormat);
+  buttons->addWidget(RecMark);
   buttons->addStretch();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 0);
@@ -249,6 +265,7 @@ void TLive::BuildShortcuts() {
   add(QKeySequence(Qt::Key_S), [this] { Snapshot(); });
   add(QKeySequence::Save, [this] { SaveFrameAs(); });
   add(QKeySequence::Copy, [this] { CopyFrame(); });
+  add(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { ToggleRecording(); });
 }
 
 void TLive::Start() {
@@ -277,6 +294,7 @@ void TLive::TogglePause() {
     return;
   }
   StopSession();
+  if (FRecording) FRecording->Pause(TRecording::TClock::now());
   FPaused = true;
   ButPause->setText(QStringLiteral("Resume"));
   ShowStatus(QStringLiteral("Paused; the port is free"));
@@ -285,6 +303,7 @@ void TLive::TogglePause() {
 void TLive::Suspend() {
   if (!FSession) return;
   StopSession();
+  if (FRecording) FRecording->Pause(TRecording::TClock::now());
   FSuspended = true;
 }
 
@@ -297,11 +316,13 @@ void TLive::TakeArrivals() {
   if (!FSession) return;
   if (arrivals.Frame) {
     FFrame = arrivals.Frame;
+    if (FRecording) FRecording->Add(FFrame);
     FFrameTimes.push_back(FFrame->Captured);
     if (FFrameTimes.size() > RateFrames + 1) FFrameTimes.pop_front();
     ShowRate();
   }
   if (arrivals.Failure) {
+    EndRecording();  // a lost device ends it; what was recorded is kept
     std::string hint = FailureHint(*arrivals.Failure, PortGroup(FHost.Port ? FHost.Port() : ""));
     ShowStatus(
         QString::fromStdString(*arrivals.Failure) + QStringLiteral(". Waiting for the device..."),
@@ -348,6 +369,7 @@ void TLive::StoreView() {
   RunHandler([this] {
     FHost.Settings->WriteInt("LiveView\\Zoom", Canvas->Zoom);
     FHost.Settings->WriteInt("LiveView\\Rotation", Canvas->QuarterTurns);
+    FHost.Settings->WriteStr("LiveView\\RecordFormat", cbRecordFormat->currentText().toStdString());
   });
 }
 
@@ -399,9 +421,63 @@ void TLive::SaveFrameAs() {
 }
 
 void TLive::closeEvent(QCloseEvent* event) {
+  EndRecording();
   StopSession();
   FPaused = false;
   event->accept();
+}
+
+void TLive::ToggleRecording() {
+  if (FRecording) {
+    EndRecording();
+    return;
+  }
+  bool webp = cbRecordFormat->currentIndex() == 1;
+  StoreView();
+  QString folder = FHost.SnapshotFolder ? FHost.SnapshotFolder() : QStringLiteral(".");
+  QString path = FreeFileName(folder, TimeStampedName(),
+                              webp ? QStringLiteral(".webp") : QStringLiteral(".gif"));
+  try {
+    FRecording = std::make_unique<TRecording>(
+        path.toStdString(), webp ? TAnimationFormat::WebP : TAnimationFormat::Gif);
+  } catch (const std::exception& e) {
+    QApplication::beep();
+    ShowStatus(QString::fromUtf8(e.what()));
+    return;
+  }
+  FRecordingName = QFileInfo(path).fileName();
+  ButRecord->setText(QStringLiteral("Stop"));
+  cbRecordFormat->setEnabled(false);
+  FRecordingClock.start();
+  ShowRecording();
+}
+
+// The file is written out: its name, or the writer's error, goes to the status line.
+void TLive::EndRecording() {
+  if (!FRecording) return;
+  std::string failure = FRecording->Finish(TRecording::TClock::now());
+  FRecording.reset();
+  FRecordingClock.stop();
+  RecMark->clear();
+  ButRecord->setText(QStringLiteral("Record"));
+  cbRecordFormat->setEnabled(true);
+  if (failure.empty())
+    ShowStatus(QStringLiteral("Recorded: ") + FRecordingName);
+  else
+    ShowStatus(QString::fromUtf8(failure));
+}
+
+void TLive::ShowRecording() {
+  if (!FRecording) return;
+  if (FRecording->Failed()) {
+    EndRecording();
+    return;
+  }
+  auto seconds = FRecording->Elapsed(TRecording::TClock::now()).count() / 1000;
+  RecMark->setText(QStringLiteral("REC %1:%2  %3 frames")
+                       .arg(seconds / 60)
+                       .arg(seconds % 60, 2, 10, QChar('0'))
+                       .arg(FRecording->Frames()));
 }
 
 void TLive::wheelEvent(QWheelEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 
 #include "AppStorage.h"
 #include "LiveSession.h"
+#include "Recording.h"
 
 namespace korbenit {
 
@@ -50,7 +52,7 @@ class TLiveCanvas : public QWidget {
 // The live view: the device's screen mirrored while it is open, newest lines over the
 // previous frame. Keys: Ctrl+plus and Ctrl+minus zoom (Ctrl+wheel too), Ctrl+0 fits the
 // window, R turns, Space pauses, S takes a snapshot into FILEDIR, Ctrl+S saves through
-// the dialog, Ctrl+C copies.
+// the dialog, Ctrl+C copies, Ctrl+R starts and ends a recording into FILEDIR.
 class TLive : public QWidget {
  public:
   explicit TLive(TLiveHost host, QWidget* parent = nullptr);
@@ -60,6 +62,9 @@ class TLive : public QWidget {
   QPushButton* ButRotate;
   QPushButton* ButPause;
   QPushButton* ButSnapshot;
+  QPushButton* ButRecord;
+  QComboBox* cbRecordFormat;  // GIF or WebP
+  QLabel* RecMark;            // the red "REC" with time and frames while recording
   QStatusBar* StatusBar;
 
   // Mirrors the host's port; the port stays held until paused, suspended or closed.
@@ -77,6 +82,10 @@ class TLive : public QWidget {
   QString Snapshot();
   void CopyFrame();
   void SaveFrameAs();
+  // Starts a recording, or ends the one running (the file's name, or the writer's error,
+  // in the status line).
+  void ToggleRecording();
+  bool Recording() const { return FRecording != nullptr; }
   // The newest complete frame, upright at 240 x 320; null before the first.
   QImage Frame() const;
   // The newest complete frame's number in the session, 0 before the first.
@@ -98,10 +107,15 @@ class TLive : public QWidget {
   void ShowStatus(const QString& text, const QString& hint = {});
   void StoreView();
   void FitWindow();
+  void EndRecording();
+  void ShowRecording();
 
   TLiveHost FHost;
   std::unique_ptr<TBridge> FBridge;
   std::unique_ptr<TLiveSession> FSession;
+  std::unique_ptr<TRecording> FRecording;
+  QString FRecordingName;
+  QTimer FRecordingClock;
   std::shared_ptr<const TLiveFrame> FFrame;
   std::deque<std::chrono::steady_clock::time_point> FFrameTimes;
   QTimer FRepaint;

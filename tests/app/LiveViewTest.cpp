@@ -141,6 +141,33 @@ TEST(LiveView, SnapshotsGoToTheFolderUnderNamesOfTheirOwn) {
   EXPECT_EQ(rig.Folder.EntryCount(), 3u) << "two snapshots and the file";
 }
 
+// Ctrl+R records into FILEDIR in the chosen format (kept for the next start), a pause
+// included, and the file's name is told when it is done.
+TEST(LiveView, CtrlRRecordsIntoTheFolder) {
+  for (int format : {0, 1}) {
+    TLiveRig rig;
+    rig.Live->cbRecordFormat->setCurrentIndex(format);
+    rig.Live->show();
+    rig.Live->Start();
+    ASSERT_TRUE(ServeUntil([&] { return rig.Live->FrameNumber() >= 1; }));
+    rig.Press(QKeySequence(Qt::CTRL | Qt::Key_R));
+    ASSERT_TRUE(rig.Live->Recording());
+    uint64_t first = rig.Live->FrameNumber();
+    ASSERT_TRUE(ServeUntil([&] { return rig.Live->FrameNumber() >= first + 2; }));
+    rig.Press(QKeySequence(Qt::Key_Space));
+    rig.Press(QKeySequence(Qt::Key_Space));
+    ASSERT_TRUE(ServeUntil([&] { return rig.Live->FrameNumber() >= 2; }));
+    EXPECT_TRUE(rig.Live->RecMark->text().startsWith("REC "));
+    rig.Press(QKeySequence(Qt::CTRL | Qt::Key_R));
+    EXPECT_FALSE(rig.Live->Recording());
+    QString name = rig.Live->StatusText().mid(QStringLiteral("Recorded: ").size());
+    EXPECT_TRUE(name.endsWith(format ? ".webp" : ".gif")) << rig.Live->StatusText().toStdString();
+    std::string bytes = testing::ReadBytes(rig.Folder / name.toStdString());
+    EXPECT_EQ(bytes.substr(0, 4), format ? "RIFF" : "GIF8");
+    EXPECT_EQ(TLive(rig.Host()).cbRecordFormat->currentIndex(), format);
+  }
+}
+
 TEST(LiveView, ANameThatIsTakenIsNumbered) {
   testing::TTempFolder folder;
   QString path = QString::fromStdString(folder.Path().string());
