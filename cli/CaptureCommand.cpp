@@ -15,6 +15,8 @@
 #include "AsciiCase.h"
 #include "FailureHints.h"
 #include "ImageFiles.h"
+#include "LiveSession.h"
+#include "Recording.h"
 #include "ScreenTransfer.h"
 #include "SerialPort.h"
 #include "Synchronizer.h"
@@ -95,7 +97,7 @@ int ParseNumber(const std::string& option, const std::string& text, int low, int
   return value;
 }
 
-double ParseSeconds(const std::string& text) {
+double ParseSeconds(const std::string& option, const std::string& text) {
   std::size_t used = 0;
   double value = -1;
   try {
@@ -104,7 +106,7 @@ double ParseSeconds(const std::string& text) {
     used = 0;
   }
   if (used == 0 || used != text.size() || !(value >= 0) || value > 86400)
-    throw EUsage("--interval takes seconds from 0 to 86400, not \"" + text + "\"");
+    throw EUsage(option + " takes seconds from 0 to 86400, not \"" + text + "\"");
   return value;
 }
 
@@ -222,6 +224,9 @@ std::size_t WritePicture(const TPicture& picture, const std::string& name, int q
     case TPictureFormat::Png:
       SavePngFile(picture, name);
       break;
+    case TPictureFormat::Gif:
+    case TPictureFormat::WebP:
+      break;  // animations are written by their recording
   }
   std::error_code unknown;
   auto size = std::filesystem::file_size(name, unknown);
@@ -343,16 +348,135 @@ int Stopped(const TStopRequest& stop) {
   return 128 + stop.Signal();
 }
 
+// An animation's frames, from single captures (a series) or a live session (a duration).
+// Each frame lasts until the next came; with --fps a frame that comes sooner than its
+// share of a second after the last one kept is left out.
+class TAnimationCapture : public TLiveView {
+ public:
+  TAnimationCapture(const std::string& name, const TCaptureOptions& options)
+      : FName(name),
+        FOptions(options),
+        FRecording(name, FormatOfName(name) == TPictureFormat::Gif ? TAnimationFormat::Gif
+                                                                   : TAnimationFormat::WebP) {}
+
+  // From the live session's thread, or from the series' captures.
+  void Take(std::shared_ptr<const TLiveFrame> frame) {
+    auto least = FOptions.Fps > 0 ? std::chrono::microseconds(1'000'000 / FOptions.Fps)
+                                  : std::chrono::microseconds(0);
+    if (FLast && frame->Captured - FLast->Captured < least) return;
+    FLast = frame;
+    FRecording.Add(std::move(frame));
+  }
+  void LineArrived(int, const TLineColours&) override {}
+  void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override { Take(std::move(frame)); }
+  void Failed(const std::string& message) override {
+    std::lock_guard lock(FMutex);
+    if (FFailure.empty()) FFailure = message;
+  }
+  void Retrying() override {}
+  std::string Failure() {
+    std::lock_guard lock(FMutex);
+    return FFailure;
+  }
+
+  // Writes the file; the last frame lasts until end. Answers the exit code.
+  int Finish(Clock::time_point end, TCaptureSession& session) {
+    std::string failure = FRecording.Finish(end);
+    if (!failure.empty()) {
+      ReportFailure(failure, session.Err);
+      return 1;
+    }
+    if (!FOptions.Quiet)
+      session.Err << "saved " << FName << " (" << FRecording.Frames() << " frames, "
+                  << FRecording.Elapsed(end).count() << " ms)\n";
+    return 0;
+  }
+
+ private:
+  std::string FName;
+  const TCaptureOptions& FOptions;
+  TRecording FRecording;
+  std::shared_ptr<const TLiveFrame> FLast;
+  std::mutex FMutex;
+  std::string FFailure;
+};
+
+std::shared_ptr<TLiveFrame> FrameOf(const TPicture& picture) {
+  auto frame = std::make_shared<TLiveFrame>();
+  for (int y = 0; y < ScreenHeight; ++y)
+    for (int x = 0; x < ScreenWidth; ++x) {
+      const uint8_t* pixel = picture.Row(y) + 4 * x;
+      frame->Pixels[static_cast<std::size_t>(y * ScreenWidth + x)] =
+          MakeColor(pixel[2], pixel[1], pixel[0]);
+    }
+  frame->Captured = Clock::now();
+  return frame;
+}
+
+// A series as one animation: a capture every interval, each frame shown until the next.
+int RecordSeries(const std::string& port, const TCaptureOptions& options,
+                 TCaptureSession& session) {
+  TAnimationCapture animation(options.Output, options);
+  auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Interval));
+  auto first = Clock::now(), last = first;
+  for (int index = 0; index < options.Count; ++index) {
+    if (!WaitUntilOrStop(first + period * index, session.Stop)) break;
+    TSerialPort serial;
+    TCommandView view(port, session, 0);
+    {
+      TAttachedPort attached(session.Stop, serial);
+      TScreenTransfer(serial, view).Run();
+    }
+    if (!view.Complete) {
+      if (view.Status.empty()) break;  // stopped: what was taken is kept
+      ReportFailure(view.Status, session.Err, port);
+      animation.Finish(last + std::max<Clock::duration>(period, std::chrono::milliseconds(100)),
+                       session);
+      return 1;
+    }
+    auto frame = FrameOf(view.Picture);
+    last = frame->Captured;
+    animation.Take(std::move(frame));
+  }
+  int written = animation.Finish(
+      last + std::max<Clock::duration>(period, std::chrono::milliseconds(100)), session);
+  return session.Stop.Requested() ? Stopped(session.Stop) : written;
+}
+
+// A continuous recording: frames back to back from a live session for the duration.
+int RecordDuration(const std::string& port, const TCaptureOptions& options,
+                   TCaptureSession& session) {
+  TAnimationCapture animation(options.Output, options);
+  TLiveSession live(port, animation);
+  auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(options.Duration));
+  live.Start();
+  while (Clock::now() < end && !session.Stop.Requested() && animation.Failure().empty())
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  live.Stop();
+  std::string failure = animation.Failure();
+  if (!failure.empty()) ReportFailure(failure, session.Err, port);
+  int written = animation.Finish(std::min(Clock::now(), end), session);
+  if (session.Stop.Requested()) return Stopped(session.Stop);
+  return failure.empty() ? written : 1;
+}
+
 // The interval is a period: the n-th picture starts n - 1 intervals after the first,
 // or at once when the one before took longer.
 int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
-  std::vector<std::string> names = OutputNames(options);
+  bool animation =
+      !options.Output.empty() && options.Output != "-" && IsAnimation(FormatOfName(options.Output));
+  std::vector<std::string> names =
+      animation ? std::vector<std::string>{options.Output} : OutputNames(options);
   CheckOutputs(names, options, session);
   std::string port = ChoosePort(options, session);
   if (port.empty()) {
     ReportFailure("no device port found", session.Err);
     return 1;
   }
+  if (animation && options.Duration > 0) return RecordDuration(port, options, session);
+  if (animation) return RecordSeries(port, options, session);
   auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Interval));
   auto first = Clock::now();
@@ -381,7 +505,7 @@ class TOptionParser {
   }
 
   TCaptureOptions Parse() {
-    enum { Quality = 1000 };
+    enum { Quality = 1000, Duration, Fps };
     static const option Long[] = {{"list", no_argument, nullptr, 'l'},
                                   {"port", required_argument, nullptr, 'p'},
                                   {"output", required_argument, nullptr, 'o'},
@@ -389,6 +513,8 @@ class TOptionParser {
                                   {"quality", required_argument, nullptr, Quality},
                                   {"count", required_argument, nullptr, 'c'},
                                   {"interval", required_argument, nullptr, 'i'},
+                                  {"duration", required_argument, nullptr, Duration},
+                                  {"fps", required_argument, nullptr, Fps},
                                   {"quiet", no_argument, nullptr, 'q'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {"version", no_argument, nullptr, 'V'},
@@ -416,11 +542,17 @@ class TOptionParser {
         case Quality:
           options.Quality = ParseNumber("--quality", ::optarg, 1, 100);
           break;
+        case Duration:
+          options.Duration = ParseSeconds("--duration", ::optarg);
+          break;
+        case Fps:
+          options.Fps = ParseNumber("--fps", ::optarg, 1, 30);
+          break;
         case 'c':
           options.Count = ParseNumber("--count", ::optarg, 1, 100000);
           break;
         case 'i':
-          options.Interval = ParseSeconds(::optarg), intervalGiven = true;
+          options.Interval = ParseSeconds("--interval", ::optarg), intervalGiven = true;
           break;
         case 'q':
           options.Quiet = true;
@@ -464,6 +596,12 @@ class TOptionParser {
     if (options.Output == "-" && options.Count > 1)
       throw EUsage("standard output takes one picture; give a file name for a series");
     if (intervalGiven && options.Count < 2) throw EUsage("--interval needs --count of 2 or more");
+    bool animation = !options.Output.empty() && options.Output != "-" &&
+                     IsAnimation(FormatOfName(options.Output));
+    if ((options.Duration > 0 || options.Fps > 0) && !animation)
+      throw EUsage("--duration and --fps need a .gif or .webp output");
+    if (options.Duration > 0 && options.Count > 1)
+      throw EUsage("--duration and --count exclude each other");
   }
 
   std::vector<std::string> FArguments;
@@ -484,13 +622,19 @@ void TStopRequest::Attach(TCustomSerialPort* port) {
   FPort = port;
 }
 
+bool IsAnimation(TPictureFormat format) {
+  return format == TPictureFormat::Gif || format == TPictureFormat::WebP;
+}
+
 TPictureFormat FormatOfName(const std::string& name) {
   std::string extension = Extension(name);
   if (SameTextIgnoringCase(extension, ".bmp")) return TPictureFormat::Bmp;
   if (SameTextIgnoringCase(extension, ".jpg") || SameTextIgnoringCase(extension, ".jpeg"))
     return TPictureFormat::Jpeg;
   if (SameTextIgnoringCase(extension, ".png")) return TPictureFormat::Png;
-  throw EUsage("\"" + name + "\": the name must end in .bmp, .jpg, .jpeg or .png");
+  if (SameTextIgnoringCase(extension, ".gif")) return TPictureFormat::Gif;
+  if (SameTextIgnoringCase(extension, ".webp")) return TPictureFormat::WebP;
+  throw EUsage("\"" + name + "\": the name must end in .bmp, .jpg, .jpeg, .png, .gif or .webp");
 }
 
 std::string SeriesName(const std::string& name, int index) {

@@ -30,9 +30,14 @@ struct TCaptureOptions {
   int Quality = 90;
   int Count = 1;
   double Interval = 0;  // seconds from the start of one capture to the start of the next
+  double Duration = 0;  // seconds of continuous recording into an animation; 0: none
+  int Fps = 0;          // the most frames a second an animation keeps; 0: all
 };
 
-enum class TPictureFormat { Bmp, Jpeg, Png };
+enum class TPictureFormat { Bmp, Jpeg, Png, Gif, WebP };
+
+// GIF and WebP outputs hold a whole series, or a continuous recording, as one animation.
+bool IsAnimation(TPictureFormat format);
 
 // Raises EUsage, saying in one line what is wrong, for anything it cannot take.
 TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments);

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
+#include <webp/demux.h>
 
 #include <QImage>
 #include <algorithm>
@@ -351,6 +353,41 @@ TEST(CaptureCommand, TerminalsGetWhatFitsThem) {
   EXPECT_LT(bars, 100) << "redrawn at most about twenty times a second";
 }
 
+int GifFrames(const std::string& path) {
+  int error = 0;
+  GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
+  int frames = gif && DGifSlurp(gif) == GIF_OK ? gif->ImageCount : -1;
+  if (gif) DGifCloseFile(gif, &error);
+  return frames;
+}
+
+int WebPFrames(const std::string& path) {
+  std::string bytes = ReadBytes(path);
+  WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+  WebPDemuxer* demux = WebPDemux(&data);
+  int frames = demux ? static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT)) : -1;
+  WebPDemuxDelete(demux);
+  return frames;
+}
+
+// A .gif or .webp output holds a series, or a recording of a duration, as one animation.
+TEST(CaptureCommand, AnAnimationHoldsTheSeriesOrTheDuration) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--moving", "--delay-us", "300"});
+  TTempFolder folder;
+  TRun series =
+      RunProgram(folder, {"-p", simulator.Name(), "-c", "3", "-i", "0.2", folder / "tour.gif"});
+  EXPECT_EQ(series.Exit, 0) << series.Err;
+  EXPECT_EQ(GifFrames(folder / "tour.gif"), 3);
+  TRun recording =
+      RunProgram(folder, {"-p", simulator.Name(), "--duration", "1.5", "-o", folder / "clip.webp"});
+  EXPECT_EQ(recording.Exit, 0) << recording.Err;
+  EXPECT_GE(WebPFrames(folder / "clip.webp"), 3);
+  TRun capped = RunProgram(
+      folder, {"-p", simulator.Name(), "--duration", "1.5", "--fps", "1", folder / "slow.gif"});
+  EXPECT_EQ(capped.Exit, 0) << capped.Err;
+  EXPECT_LE(GifFrames(folder / "slow.gif"), 2);
+}
+
 TEST(CaptureCommand, ASeriesNumbersItsPictures) {
   TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
   TTempFolder folder;
@@ -408,22 +445,27 @@ TEST(CaptureCommand, ListsThePortsWithWhatIsKnownAboutThem) {
 }
 
 TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{"-o", "shot.gif"},
-                                                                {"-o", "shot"},
-                                                                {"--quality", "0"},
-                                                                {"--quality", "101"},
-                                                                {"--count", "0"},
-                                                                {"--count", "2", "-o", "-"},
-                                                                {"--interval", "-1"},
-                                                                {"--port"},
-                                                                {"--bogus"},
-                                                                {"-x"},
-                                                                {"a.png", "b.png"},
-                                                                {"-o", "a.png", "b.png"},
-                                                                {"--interval", "2"},
-                                                                {"--count", "1", "--interval", "2"},
-                                                                {"-o", "shot_%s.png"},
-                                                                {"-o", "shot_%d_%d.png"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"-o", "shot.tif"},
+                                             {"-o", "shot"},
+                                             {"--quality", "0"},
+                                             {"--quality", "101"},
+                                             {"--count", "0"},
+                                             {"--count", "2", "-o", "-"},
+                                             {"--interval", "-1"},
+                                             {"--port"},
+                                             {"--bogus"},
+                                             {"-x"},
+                                             {"a.png", "b.png"},
+                                             {"-o", "a.png", "b.png"},
+                                             {"--interval", "2"},
+                                             {"--count", "1", "--interval", "2"},
+                                             {"-o", "shot_%s.png"},
+                                             {"-o", "shot_%d_%d.png"},
+                                             {"--duration", "2", "-o", "a.png"},
+                                             {"--fps", "5", "a.jpg"},
+                                             {"--duration", "2", "--count", "3", "a.gif"},
+                                             {"--fps", "0", "a.gif"}}) {
     std::string joined;
     for (const auto& arg : args) joined += arg + " ";
     EXPECT_THROW(ParseCaptureOptions(args), EUsage) << joined;
@@ -434,11 +476,11 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
   EXPECT_EQ(bundled.Port, "ttyACM0");
   EXPECT_EQ(bundled.Count, 3);
   TTempFolder folder;
-  TRun run = RunProgram(folder, {"-o", "shot.gif"});
+  TRun run = RunProgram(folder, {"-o", "shot.tif"});
   EXPECT_EQ(run.Exit, 2);
   EXPECT_EQ(run.Err,
-            "korbenit-capture: \"shot.gif\": the name must end in .bmp, .jpg, .jpeg or "
-            ".png; see --help\n");
+            "korbenit-capture: \"shot.tif\": the name must end in .bmp, .jpg, .jpeg, .png, .gif or "
+            ".webp; see --help\n");
   EXPECT_EQ(RunProgram(folder, {"--version"}).Out, "korbenit-capture 1.0\n");
   EXPECT_EQ(SeriesName("dir.v2/menu.png", 7), "dir.v2/menu_007.png");
   EXPECT_EQ(SeriesName("menu", 12), "menu_012");
