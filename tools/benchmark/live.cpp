@@ -36,15 +36,6 @@ double RssMegabytes() {
   return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1048576.0;
 }
 
-double SimulatorLineMicroseconds(const std::string& logFile) {
-  std::ifstream log(logFile);
-  std::string word;
-  double each = 0;
-  while (log >> word)
-    if (word == "lines,") log >> each;
-  return each;
-}
-
 double Percentile(std::vector<double> values, double share) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -111,7 +102,7 @@ int main(int argc, char** argv) {
   double rssEnd = RssMegabytes();
   live.close();
   device.Stop();
-  double lineUs = SimulatorLineMicroseconds(log);
+  double lineUs = korbenit::LoggedLinePace(log);
   std::remove(log.c_str());
   double periodMs =
       std::chrono::duration<double, std::milli>(lastFrame - firstFrame).count() / frames;

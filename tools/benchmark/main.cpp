@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
@@ -54,16 +53,6 @@ class TBenchView : public TCaptureView {
  private:
   std::string FPort;
 };
-
-// The simulator's own pace per line, from the summary it logs when it ends (0 unpaced).
-double SimulatorLineMicroseconds(const std::string& logFile) {
-  std::ifstream log(logFile);
-  std::string word;
-  double each = 0;
-  while (log >> word)
-    if (word == "lines,") log >> each;
-  return each;
-}
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -129,7 +118,7 @@ int main(int argc, char** argv) {
     for (const auto& [failure, count] : failures)
       std::printf("failure=%d x %s\n", count, failure.c_str());
     device.Stop();
-    double simulatorLineUs = SimulatorLineMicroseconds(simulatorLog);
+    double simulatorLineUs = LoggedLinePace(simulatorLog);
     std::remove(simulatorLog.c_str());
     if (walls.empty()) return 1;
     double wall = Median(walls), cpu = Median(cpus);

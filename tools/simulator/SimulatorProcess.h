@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -80,5 +81,16 @@ class TSimulatorProcess {
   std::string FName;
   std::string FLink;
 };
+
+// The pace a simulator kept, in microseconds a line, from the summary it logs when it
+// ends (0 when it was not paced).
+inline double LoggedLinePace(const std::string& logFile) {
+  std::ifstream log(logFile);
+  std::string word;
+  double each = 0;
+  while (log >> word)
+    if (word == "lines,") log >> each;
+  return each;
+}
 
 }  // namespace korbenit
