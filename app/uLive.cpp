@@ -41,20 +41,6 @@ QImage ImageOf(const TLiveFrame& frame) {
   return image;
 }
 
-// The frame as the file writers read it: blue, green, red and an unused byte.
-TPicture PictureOf(const TLiveFrame& frame) {
-  TPicture picture = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
-  for (int y = 0; y < ScreenHeight; ++y) {
-    uint8_t* row = picture.MutableRow(y);
-    for (int x = 0; x < ScreenWidth; ++x) {
-      TColor colour = frame.Pixels[static_cast<std::size_t>(y * ScreenWidth + x)];
-      row[4 * x] = BlueOf(colour), row[4 * x + 1] = GreenOf(colour), row[4 * x + 2] = RedOf(colour);
-      row[4 * x + 3] = 0xFF;
-    }
-  }
-  return picture;
-}
-
 }  // namespace
 
 QString FreeFileName(const QString& folder, const QString& name, const QString& extension) {
@@ -394,7 +380,7 @@ QString TLive::Snapshot() {
   QString folder = FHost.SnapshotFolder ? FHost.SnapshotFolder() : QStringLiteral(".");
   QString path = FreeFileName(folder, TimeStampedName(), extension);
   try {
-    TPicture picture = PictureOf(*FFrame);
+    TPicture picture = ToPicture(ImageOf(*FFrame));
     if (type == 2)
       SaveJpegFile(picture, path.toStdString());
     else

@@ -46,14 +46,6 @@ void FillWith(QWidget* widget, QPalette::ColorGroup group, QPalette::ColorRole r
   widget->setAutoFillBackground(true);
 }
 
-// The picture as the file writers read it, sharing the image's pixels.
-TPicture ToPicture(const QImage& image) {
-  auto holder = std::make_shared<const QImage>(image.convertToFormat(QImage::Format_RGB32));
-  std::shared_ptr<const uint8_t> bits(holder, holder->constBits());
-  return TPicture(holder->width(), holder->height(), 32, static_cast<int>(holder->bytesPerLine()),
-                  std::move(bits));
-}
-
 const QString DragFolderPrefix = QStringLiteral("korbenit-drag-");
 
 // Drag folders are named after their process: one whose process has ended (killed, or
@@ -69,6 +61,14 @@ void RemoveStaleDragFolders(const QString& runtimeFolder) {
 }
 
 }  // namespace
+
+// The picture as the file writers read it, sharing the image's pixels.
+TPicture ToPicture(const QImage& image) {
+  auto holder = std::make_shared<const QImage>(image.convertToFormat(QImage::Format_RGB32));
+  std::shared_ptr<const uint8_t> bits(holder, holder->constBits());
+  return TPicture(holder->width(), holder->height(), 32, static_cast<int>(holder->bytesPerLine()),
+                  std::move(bits));
+}
 
 QString RuntimeFolder() { return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation); }
 

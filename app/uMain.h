@@ -15,6 +15,7 @@
 #include "AppIniStorage.h"
 #include "FileDialogs.h"
 #include "ImageControl.h"
+#include "Picture.h"
 #include "PortList.h"
 #include "ScreenTransfer.h"
 #include "WidgetPlacement.h"
@@ -152,6 +153,9 @@ class TMain : public QWidget, private TCaptureView {
 
 // "Korbenit_yyyymmdd_hhnnss" for now: the name a picture is offered under.
 QString TimeStampedName();
+
+// The picture as the file writers read it, sharing the image's pixels.
+TPicture ToPicture(const QImage& image);
 
 // The user's runtime folder ($XDG_RUNTIME_DIR), where pictures dragged out are kept.
 QString RuntimeFolder();

@@ -13,19 +13,13 @@
 
 #include "AnimationFile.h"
 #include "DeviceModel.h"
+#include "Measure.h"
 #include "ScreenProtocol.h"
 
 namespace {
 
 using namespace korbenit;
 using Clock = std::chrono::steady_clock;
-
-double RssMegabytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1048576.0;
-}
 
 std::vector<uint8_t> MovingRgb(int n) {
   std::vector<uint16_t> screen = TDeviceModel::MovingScreen(n);
@@ -53,12 +47,14 @@ struct TResult {
   long Bytes;
 };
 
-TResult Encode(TAnimationFormat format, const std::vector<std::vector<uint8_t>>& frames, int count) {
+TResult Encode(TAnimationFormat format, const std::vector<std::vector<uint8_t>>& frames,
+               int count) {
   std::string path = "/tmp/korbenit-encode-bench-" + std::to_string(::getpid()) +
                      (format == TAnimationFormat::Gif ? ".gif" : ".webp");
   auto file = CreateAnimationFile(path, format, ScreenWidth, ScreenHeight);
   auto start = Clock::now();
-  for (int i = 0; i < count; ++i) file->AddFrame(frames[static_cast<std::size_t>(i) % frames.size()], 300);
+  for (int i = 0; i < count; ++i)
+    file->AddFrame(frames[static_cast<std::size_t>(i) % frames.size()], 300);
   file->Finish();
   double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   std::ifstream written(path, std::ios::ate | std::ios::binary);
@@ -74,7 +70,8 @@ int main(int argc, char** argv) {
   std::vector<std::vector<uint8_t>> moving;
   for (int n = 1; n <= 100; ++n) moving.push_back(MovingRgb(n));
   std::vector<std::vector<uint8_t>> noisy = {NoisyRgb(1), NoisyRgb(2)};
-  for (auto [format, name] : {std::pair{TAnimationFormat::Gif, "gif"}, {TAnimationFormat::WebP, "webp"}}) {
+  for (auto [format, name] :
+       {std::pair{TAnimationFormat::Gif, "gif"}, {TAnimationFormat::WebP, "webp"}}) {
     TResult hundred = Encode(format, moving, 100);
     TResult noise = Encode(format, noisy, 10);
     double before = RssMegabytes();

@@ -16,25 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "Measure.h"
 #include "SimulatorProcess.h"
 #include "uLive.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-double RssMegabytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1048576.0;
-}
 
 double Percentile(std::vector<double> values, double share) {
   if (values.empty()) return 0;
@@ -65,6 +53,8 @@ int main(int argc, char** argv) {
   if (!getenv("KORBENIT_BENCH_HIDDEN")) live.show();
   live.Start();
 
+  using korbenit::CpuSeconds;
+  using korbenit::RssMegabytes;
   double rssStart = 0, cpuStart = 0;
   Clock::time_point wallStart, firstFrame, lastFrame;
   uint64_t first = 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Measure.h"
 #include "ScreenTransfer.h"
 #include "SerialPort.h"
 #include "SimulatorProcess.h"
@@ -25,12 +26,6 @@ using namespace korbenit;
 constexpr double WireBytes =
     2 + 2 + 4.0 * ScreenHeight + 2 * (4 + 2) + ScreenHeight * (4.0 + LinePayloadSize);
 constexpr double WireMilliseconds = WireBytes * 10 / CaptureBaudRate * 1000;
-
-double CpuSeconds() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 // A window that paints nowhere. The 200 ms settling pause after opening is a fixed wait
 // of the window, not a cost of the transfer, so it is left out.
