@@ -1,8 +1,6 @@
 #include "LiveSession.h"
 
-#include <algorithm>
 
-#include "ScreenTransfer.h"
 
 namespace korbenit {
 namespace {
@@ -23,40 +21,25 @@ TLiveSession::~TLiveSession() {
 
 void TLiveSession::Start() {
   if (Running()) return;
-  FStop = false;
+  FStop = std::make_unique<TStopToken>();
   FThread = std::thread([this] { Run(); });
 }
 
-// The flag is looked at between lines; the abort ends a wait for the device at once.
+// Only signals: the session's own thread purges, sets back and closes the port.
 void TLiveSession::Stop() {
   if (!Running()) return;
-  {
-    std::lock_guard lock(FMutex);
-    FStop = true;
-    FPort.AbortTransfers();
-  }
-  FWake.notify_all();
+  FStop->Request();
   FThread.join();
-}
-
-bool TLiveSession::WaitOrStop(std::chrono::milliseconds time) {
-  std::unique_lock lock(FMutex);
-  return !FWake.wait_for(lock, time, [this] { return FStop.load(); });
 }
 
 // Frames until the device fails (true, with its message) or a stop comes (false).
 bool TLiveSession::MirrorUntilFailure(std::string& failure) {
-  TScreenProtocol protocol(FPort, [this] { return FStop.load(); });
+  TDeviceSession session(FPort, *FStop);
   try {
-    {
-      // An abort from Stop must not fall between opening and the first wait.
-      std::lock_guard lock(FMutex);
-      if (FStop) return false;
-      OpenForCapture(FPort, FPortName);
-    }
-    if (!WaitOrStop(std::chrono::milliseconds(SettlingPause))) return false;
+    session.Open(FPortName);
+    session.Settle();
     for (;;) {
-      protocol.FetchFrame([this](int line, const TLineColours& colours) {
+      session.FetchFrame([this](int line, const TLineColours& colours) {
         std::copy(colours.begin(), colours.end(), FFrame->Pixels.begin() + line * ScreenWidth);
         FView.LineArrived(line, colours);
       });
@@ -69,18 +52,16 @@ bool TLiveSession::MirrorUntilFailure(std::string& failure) {
   } catch (const std::exception& e) {
     failure = e.what();
   }
-  return !FStop;
+  return !FStop->Requested();
 }
 
 void TLiveSession::Run() noexcept {
   for (;;) {
     std::string failure;
-    bool failed = MirrorUntilFailure(failure);
-    CloseAfterCapture(FPort);
-    if (!failed) return;
+    if (!MirrorUntilFailure(failure)) return;
     try {
       FView.Failed(failure);
-      if (!WaitOrStop(RetryPeriod)) return;
+      if (!FStop->Sleep(RetryPeriod)) return;
       FView.Retrying();
     } catch (...) {
       return;  // a view that cannot be told is no reason to end the process

@@ -3,14 +3,12 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
-#include "ScreenProtocol.h"
+#include "DeviceSession.h"
 #include "SerialPort.h"
 
 namespace korbenit {
@@ -57,16 +55,13 @@ class TLiveSession {
  private:
   void Run() noexcept;
   bool MirrorUntilFailure(std::string& failure);
-  bool WaitOrStop(std::chrono::milliseconds time);
 
   std::string FPortName;
   TLiveView& FView;
   TSerialPort FPort;
   std::unique_ptr<TLiveFrame> FFrame = std::make_unique<TLiveFrame>();
   uint64_t FFrames = 0;
-  std::mutex FMutex;
-  std::condition_variable FWake;
-  std::atomic<bool> FStop{false};
+  std::unique_ptr<TStopToken> FStop;
   std::thread FThread;
 };
 

@@ -4,43 +4,12 @@
 
 namespace korbenit {
 
-void OpenForCapture(TSerialPortInterface& port, const std::string& name) {
-  port.SetPort(name);
-  port.SetCustomBaudRate(CaptureBaudRate);
-  port.SetBaudRate(TBaudRate::brCustom);
-  port.Open();
-}
-
-// A failure in the ending is answered rather than raised: after a failed transfer it is
-// a follow-on of the first (an unplugged line fails every step) and would hide the cause.
-std::string CloseAfterCapture(TSerialPortInterface& port) noexcept {
-  std::string failure;
-  auto note = [&](const char* message) {
-    if (failure.empty()) failure = message;
-  };
-  try {
-    if (port.Connected()) {
-      try {
-        port.SetCustomBaudRate(RestingBaudRate);
-      } catch (const std::exception& e) {
-        note(e.what());
-      }
-      port.Close();
-    }
-  } catch (const std::exception& e) {
-    note(e.what());
-  } catch (...) {
-    note("Unknown error");
-  }
-  return failure;
-}
-
 void TScreenTransfer::Exchange() {
-  OpenForCapture(FPort, FView.SelectedPort());
+  FSession.Open(FView.SelectedPort());
   FView.SetLampOpen(true);
   FView.ProcessMessages();
-  FView.Pause(SettlingPause);
-  FProtocol.FetchFrame([this](int line, const TLineColours& colours) {
+  FSession.Settle();
+  FSession.FetchFrame([this](int line, const TLineColours& colours) {
     FView.PaintLine(line, colours);
     FView.ProcessMessages();
   });
@@ -77,7 +46,7 @@ void TScreenTransfer::Run() {
   } catch (...) {
     ReportFailure("Unknown error");
   }
-  std::string ending = CloseAfterCapture(FPort);
+  std::string ending = FSession.Close();
   if (!failed && !ending.empty()) ReportFailure(ending);
   try {
     FView.SetLampOpen(false);

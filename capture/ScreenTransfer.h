@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ScreenProtocol.h"
+#include "DeviceSession.h"
 
 namespace korbenit {
 
@@ -23,11 +23,13 @@ class TCaptureView {
   virtual bool StopRequested() const = 0;
 };
 
-// One "GET SCREEN": 320 lines fetched from the device and painted as they arrive.
+// One "GET SCREEN": 320 lines fetched from the device and painted as they arrive. The
+// window's habits (its lamp, its messages handled between lines, its own pause) stay
+// here; the device is spoken to through the one device session.
 class TScreenTransfer {
  public:
   TScreenTransfer(TSerialPortInterface& port, TCaptureView& view)
-      : FPort(port), FView(view), FProtocol(port, [&view] { return view.StopRequested(); }) {}
+      : FView(view), FStop(view), FSession(port, FStop) {}
 
   // The whole transfer. Every failure once the port is in play ends in a beep and a
   // message in the status line, and the port closed; none of them escapes.
@@ -37,16 +39,23 @@ class TScreenTransfer {
   void Exchange();
   void ReportFailure(const std::string& message) noexcept;
 
-  TSerialPortInterface& FPort;
+  // The window's stop: the program ending, and its pause that lets messages run.
+  class TViewStop : public TStopToken {
+   public:
+    explicit TViewStop(TCaptureView& view) : FView(view) {}
+    bool Requested() const override { return TStopToken::Requested() || FView.StopRequested(); }
+    bool Sleep(std::chrono::milliseconds time) override {
+      FView.Pause(static_cast<int>(time.count()));
+      return !Requested();
+    }
+
+   private:
+    TCaptureView& FView;
+  };
+
   TCaptureView& FView;
-  TScreenProtocol FProtocol;
+  TViewStop FStop;
+  TDeviceSession FSession;
 };
-
-// Opens a port for the device: its name, the capture's line speed.
-void OpenForCapture(TSerialPortInterface& port, const std::string& name);
-
-// The ending every capture shares: the line speed goes back to 9600 before the port
-// closes, and the port is closed regardless. Answers the first failure, or "".
-std::string CloseAfterCapture(TSerialPortInterface& port) noexcept;
 
 }  // namespace korbenit

@@ -17,6 +17,9 @@ struct TPortListSources {
 // it raises ESerialPort code 23 and leaves target as it was.
 void ListSerialPorts(TStringList& target, const TPortListSources& sources = {});
 
+// The same names in natural order (COM2 before COM10), as people are offered them.
+TStringList ListPortsInNaturalOrder(const TPortListSources& sources = {});
+
 // What the machine knows about a listed port, for people: the USB manufacturer and
 // product, vendor:product id and serial number ("FTDI FT232R, 0403:6001, serial A1B2");
 // "virtual" for a virtual port; empty when nothing is known.

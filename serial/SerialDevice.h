@@ -83,10 +83,13 @@ class TSerialDevice {
   int SetTimeouts(const TDeviceTimeouts& timeouts);
   int Read(char* buffer, int32_t count, int32_t& received);
   int Write(const char* data, int32_t count, int32_t& written);
-  // The abort flags also end a read or write that another thread is waiting in, and
-  // any later one until the device is opened again: it fails with ECANCELED, as an
-  // aborted transfer does.
+  // The abort flags end a read or write waiting in this thread's next call, and any
+  // later one until the device is opened again: it fails with ECANCELED, as an aborted
+  // transfer does.
   int Purge(unsigned flags);
+  // The abort's signal alone, and the one call another thread may make: it touches no
+  // descriptor that the owner may close, so it is safe while the owner works or closes.
+  void CancelWaits() noexcept;
   int QueuedInput(int32_t& count);
   // The status query that follows every read. While bytes that the read fetched are
   // still waiting here, the line has just answered and is not asked again.

@@ -231,6 +231,10 @@ void TCustomSerialPort::AbortTransfers() noexcept {
   FDevice.Purge(purge_flags::TxAbort | purge_flags::RxAbort);
 }
 
+void TCustomSerialPort::CancelWaits() noexcept {
+  FDevice.CancelWaits();
+}
+
 int32_t TCustomSerialPort::WriteText(const std::string& text) {
   if (text.empty()) return 0;
   int32_t written = 0;

@@ -38,6 +38,7 @@ class TCustomSerialPort : public TSerialPortInterface {
   int32_t WriteText(const std::string& text) override;
   int32_t ReadText(std::string& text, int32_t count) override;
   void AbortTransfers() noexcept;
+  void CancelWaits() noexcept override;
   int32_t PendingInput();
   uint32_t LineSignals();
   TLineErrors TakeLineErrors();

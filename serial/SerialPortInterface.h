@@ -25,6 +25,10 @@ namespace korbenit {
 //   first byte to arrive, else nothing after ReadTotalConstant milliseconds.
 // - Purge drops queued bytes and never raises.
 // - Read and write failures raise ESerialPort and leave the port open.
+// - CancelWaits is the one call another thread may make: it ends a read or write that
+//   waits for the device, and every later one until the port opens again (they fail);
+//   it never touches what the owning thread may be closing. Ports whose transfers
+//   never wait need do nothing.
 class TSerialPortInterface {
  public:
   using TNotifyEvent = std::function<void(TSerialPortInterface& sender)>;
@@ -37,6 +41,7 @@ class TSerialPortInterface {
   virtual void Open() = 0;
   virtual void Close() = 0;
   virtual void Purge(bool input, bool output) noexcept = 0;
+  virtual void CancelWaits() noexcept {}
   virtual int32_t WriteText(const std::string& text) = 0;
   virtual int32_t ReadText(std::string& text, int32_t count) = 0;
 

@@ -2,15 +2,28 @@
 # Installs what is missing, builds, and runs every test with ctest.
 #   tools/test.sh             normal build in build/
 #   tools/test.sh --sanitize  address + undefined sanitizer build in build-sanitize/
+#   tools/test.sh --tsan      thread sanitizer build in build-tsan/ of the tests whose code
+#                             starts threads (serial, capture and recording, command line)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
-if [ "${1:-}" = "--sanitize" ]; then
-  export BUILD_DIR=build-sanitize BUILD_TYPE=Debug
-  tools/build.sh -DKORBENIT_SANITIZE=ON
-  export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
-  export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
-else
-  tools/build.sh
-fi
+case "${1:-}" in
+  --sanitize)
+    export BUILD_DIR=build-sanitize BUILD_TYPE=Debug
+    tools/build.sh -DKORBENIT_SANITIZE=ON
+    export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+    export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
+    ;;
+  --tsan)
+    export BUILD_DIR=build-tsan BUILD_TYPE=RelWithDebInfo
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORBENIT_THREAD_SANITIZE=ON >/dev/null
+    cmake --build build-tsan -j"$(nproc)" --target serial_tests capture_tests cli_tests
+    # Any report fails the test that caused it.
+    export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1"
+    for dir in serial capture cli; do
+      ctest --test-dir build-tsan/tests/$dir --output-on-failure -j2
+    done
+    exit 0
+    ;;
+esac
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j2

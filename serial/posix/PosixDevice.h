@@ -2,6 +2,7 @@
 
 // What a serial device keeps on a POSIX tty; shared by the device and its event waiter.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -56,6 +57,7 @@ struct TSerialDevice::TPlatform {
   void ForgetAborts();
   int ReadWithDeadline(char* buffer, int32_t count, int32_t& received);
   int DrainOutput(int waitMs);
+  bool Aborted(std::chrono::microseconds time) const;
 };
 
 }  // namespace korbenit

@@ -20,7 +20,6 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace korbenit {
 namespace {
@@ -356,15 +355,27 @@ int TSerialDevice::Write(const char* data, int32_t count, int32_t& written) {
 }
 
 // A write is complete when its bytes have left our side of the line, or when its time
-// limit has passed. The wait sleeps between looks; a pseudo-terminal is drained at once.
+// limit has passed. The wait sleeps between looks, and an abort ends it at once; a
+// pseudo-terminal is drained at once.
 int TSerialDevice::TPlatform::DrainOutput(int waitMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
   for (;;) {
     int32_t queued = 0;
     if (QueuedOutput(queued) != 0 || queued == 0) return 0;
     if (waitMs >= 0 && Clock::now() >= deadline) return 0;
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    if (Aborted(std::chrono::microseconds(500))) return ECANCELED;
   }
+}
+
+// Sleeps for the time unless an abort has come or comes meanwhile.
+bool TSerialDevice::TPlatform::Aborted(std::chrono::microseconds time) const {
+  pollfd abort{AbortSignal, POLLIN, 0};
+  timespec wait{0, static_cast<long>(std::chrono::nanoseconds(time).count())};
+  int result;
+  do {
+    result = ::ppoll(&abort, 1, &wait, nullptr);
+  } while (result < 0 && errno == EINTR);
+  return result > 0 && (abort.revents & POLLIN);
 }
 
 int TSerialDevice::TPlatform::QueuedOutput(int32_t& count) const {
@@ -426,14 +437,16 @@ int TSerialDevice::Purge(unsigned flags) {
   if (!IsOpen()) return EBADF;
   bool input = flags & (purge_flags::RxClear | purge_flags::RxAbort);
   bool output = flags & (purge_flags::TxClear | purge_flags::TxAbort);
-  if (flags & (purge_flags::RxAbort | purge_flags::TxAbort)) {
-    uint64_t one = 1;
-    [[maybe_unused]] auto signalled = ::write(FPlatform->AbortSignal, &one, sizeof one);
-  }
+  if (flags & (purge_flags::RxAbort | purge_flags::TxAbort)) CancelWaits();
   if (input) FPlatform->DropBuffered();
   if (!input && !output) return 0;
   int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
   return RetryIoctl(FPlatform->Fd, TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(queue)));
+}
+
+void TSerialDevice::CancelWaits() noexcept {
+  uint64_t one = 1;
+  [[maybe_unused]] auto signalled = ::write(FPlatform->AbortSignal, &one, sizeof one);
 }
 
 int TSerialDevice::QueuedInput(int32_t& count) {

@@ -51,17 +51,23 @@ bool ServeUntil(TDone done, int timeoutMs = 3000) {
   return true;
 }
 
+// Handlers that run on the event thread (smNone) are given before the port opens, and
+// the port is closed before it goes, as a program that shares them with a thread must.
 struct TWatchedPort {
+  using THandlers = std::function<void(TSerialPort&)>;
   TPty Pty;
   TSerialPort Port;
-  explicit TWatchedPort(TSyncMethod method, TSerialEvents events = TSerialEvents::All()) {
+  explicit TWatchedPort(TSyncMethod method, TSerialEvents events = TSerialEvents::All(),
+                        const THandlers& handlers = {}) {
     Port.SetPort(Pty.SlavePath());
     Port.SetEvents(events);
     Port.SetSyncMethod(method);
     Port.Timeouts().SetReadTotalMultiplier(-1);
     Port.Timeouts().SetReadTotalConstant(500);
+    if (handlers) handlers(Port);
     Port.Open();
   }
+  ~TWatchedPort() { Port.Close(); }
 };
 
 TEST(SerialEvents, AllTenEventsGiveTheFullMask) {
@@ -99,13 +105,14 @@ TEST(SerialEvents, NoEventsMeansNoThreadAndTheSameData) {
 }
 
 TEST(SerialEvents, WithoutSyncHandlersRunOnTheEventThread) {
-  TWatchedPort watched(TSyncMethod::smNone);
   std::atomic<bool> seen{false};
   std::thread::id handlerThread;
-  watched.Port.OnRxChar = [&](auto&, int32_t) {
-    handlerThread = std::this_thread::get_id();
-    seen = true;
-  };
+  TWatchedPort watched(TSyncMethod::smNone, TSerialEvents::All(), [&](TSerialPort& port) {
+    port.OnRxChar = [&](auto&, int32_t) {
+      handlerThread = std::this_thread::get_id();
+      seen = true;
+    };
+  });
   watched.Pty.Send("x");
   auto deadline = Clock::now() + std::chrono::seconds(3);
   while (!seen && Clock::now() < deadline)
@@ -116,8 +123,9 @@ TEST(SerialEvents, WithoutSyncHandlersRunOnTheEventThread) {
 
 TEST(SerialEvents, AFailedDeliveryEndsTheThreadButTakesNoData) {
   for (auto method : {TSyncMethod::smThreadSync, TSyncMethod::smNone}) {
-    TWatchedPort watched(method);
-    watched.Port.OnRxChar = [](auto&, int32_t) { throw std::runtime_error("handler failed"); };
+    TWatchedPort watched(method, TSerialEvents::All(), [](TSerialPort& port) {
+      port.OnRxChar = [](auto&, int32_t) { throw std::runtime_error("handler failed"); };
+    });
     watched.Pty.Send("1");
     ASSERT_TRUE(ServeUntil([&] { return !watched.Port.EventThreadRunning(); }));
     watched.Pty.Send("2");
@@ -305,12 +313,12 @@ TEST(SerialEvents, AHandlerMayCloseOrDestroyItsPort) {
       auto port = std::make_unique<TSerialPort>();
       port->SetPort(pty.SlavePath());
       port->SetSyncMethod(method);
-      port->Open();
       std::atomic<bool> done{false};
       port->OnRxChar = [&](TSerialPortInterface& sender, int32_t) {
         destroy ? port.reset() : sender.Close();
         done = true;
       };
+      port->Open();
       pty.Send("x");
       ASSERT_TRUE(ServeUntil([&] { return done.load(); }));
       EXPECT_TRUE(!port || !port->Connected());
@@ -340,16 +348,17 @@ TEST(SerialEvents, AHandlerMayClearItsOwnProperty) {
 }
 
 TEST(SerialEvents, TheSyncMethodOfTheOpenHoldsUntilClose) {
-  TWatchedPort watched(TSyncMethod::smNone);
+  std::atomic<bool> onEventThread{false}, seen{false};
+  auto main = std::this_thread::get_id();
+  TWatchedPort watched(TSyncMethod::smNone, TSerialEvents::All(), [&](TSerialPort& port) {
+    port.OnRxChar = [&](auto&, int32_t) {
+      onEventThread = std::this_thread::get_id() != main;
+      seen = true;
+    };
+  });
   watched.Port.BeginLoading();
   watched.Port.SetSyncMethod(TSyncMethod::smThreadSync);
   watched.Port.EndLoading();
-  std::atomic<bool> onEventThread{false}, seen{false};
-  auto main = std::this_thread::get_id();
-  watched.Port.OnRxChar = [&](auto&, int32_t) {
-    onEventThread = std::this_thread::get_id() != main;
-    seen = true;
-  };
   watched.Pty.Send("x");
   auto deadline = Clock::now() + std::chrono::seconds(3);
   while (!seen && Clock::now() < deadline)

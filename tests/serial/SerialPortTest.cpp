@@ -533,13 +533,13 @@ TEST(SerialPort, AHungUpLineFailsTheReadAtOnceAndStillCloses) {
   EXPECT_FALSE(open.Port.Connected());
 }
 
-// An abort from another thread (a command line's stop) ends the read waiting for a
+// A cancel from another thread (a command line's stop) ends the read waiting for a
 // silent device at once, and every later wait until the port opens again.
 TEST(SerialPort, AnAbortEndsTheWaitOfAnotherThread) {
   TOpenPty open(900);
   std::thread stop([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    open.Port.AbortTransfers();
+    open.Port.CancelWaits();
   });
   std::string text;
   auto start = Clock::now();

@@ -1,0 +1,115 @@
+#include "AnimationCapture.h"
+
+#include <mutex>
+#include <thread>
+
+#include "DeviceCapture.h"
+#include "LiveSession.h"
+#include "Recording.h"
+
+namespace korbenit {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An animation's frames, from single captures (a series) or a live session (a duration).
+// Each frame lasts until the next came; with --fps a frame that comes sooner than its
+// share of a second after the last one kept is left out.
+class TAnimationCapture : public TLiveView {
+ public:
+  TAnimationCapture(const std::string& name, const TCaptureOptions& options)
+      : FName(name),
+        FOptions(options),
+        FRecording(name, FormatOfName(name) == TPictureFormat::Gif ? TAnimationFormat::Gif
+                                                                   : TAnimationFormat::WebP) {}
+
+  // From the live session's thread, or from the series' captures.
+  void Take(std::shared_ptr<const TLiveFrame> frame) {
+    auto least = FOptions.Fps > 0 ? std::chrono::microseconds(1'000'000 / FOptions.Fps)
+                                  : std::chrono::microseconds(0);
+    if (FLast && frame->Captured - FLast->Captured < least) return;
+    FLast = frame;
+    FRecording.Add(std::move(frame));
+  }
+  void LineArrived(int, const TLineColours&) override {}
+  void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override { Take(std::move(frame)); }
+  void Failed(const std::string& message) override {
+    std::lock_guard lock(FMutex);
+    if (FFailure.empty()) FFailure = message;
+  }
+  void Retrying() override {}
+  std::string Failure() {
+    std::lock_guard lock(FMutex);
+    return FFailure;
+  }
+
+  // Writes the file; the last frame lasts until end. Answers the exit code.
+  int Finish(Clock::time_point end, TCaptureSession& session) {
+    std::string failure = FRecording.Finish(end);
+    if (!failure.empty()) {
+      ReportFailure(failure, session.Err);
+      return 1;
+    }
+    if (!FOptions.Quiet)
+      session.Err << "saved " << FName << " (" << FRecording.Frames() << " frames, "
+                  << FRecording.Elapsed(end).count() << " ms)\n";
+    return 0;
+  }
+
+ private:
+  std::string FName;
+  const TCaptureOptions& FOptions;
+  TRecording FRecording;
+  std::shared_ptr<const TLiveFrame> FLast;
+  std::mutex FMutex;
+  std::string FFailure;
+};
+
+}  // namespace
+
+int RecordSeries(const std::string& port, const TCaptureOptions& options,
+                 TCaptureSession& session) {
+  TAnimationCapture animation(options.Output, options);
+  auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Interval));
+  auto first = Clock::now(), last = first;
+  for (int index = 0; index < options.Count; ++index) {
+    if (!session.Stop.SleepUntil(first + period * index)) break;
+    auto frame = std::make_shared<TLiveFrame>();
+    std::string failure;
+    auto outcome = CaptureFrame(port, session.Stop, [&](int line, const TLineColours& colours) {
+      std::copy(colours.begin(), colours.end(), frame->Pixels.begin() + line * ScreenWidth);
+    }, failure);
+    if (outcome == TOutcome::Stopped) break;  // what was taken is kept
+    if (outcome == TOutcome::Failed) {
+      ReportFailure(failure, session.Err, port);
+      animation.Finish(last + std::max<Clock::duration>(period, std::chrono::milliseconds(100)),
+                       session);
+      return 1;
+    }
+    frame->Captured = last = Clock::now();
+    animation.Take(std::move(frame));
+  }
+  int written = animation.Finish(
+      last + std::max<Clock::duration>(period, std::chrono::milliseconds(100)), session);
+  return session.Stop.Requested() ? Stopped(session.Stop) : written;
+}
+
+int RecordDuration(const std::string& port, const TCaptureOptions& options,
+                   TCaptureSession& session) {
+  TAnimationCapture animation(options.Output, options);
+  TLiveSession live(port, animation);
+  auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(options.Duration));
+  live.Start();
+  while (Clock::now() < end && !session.Stop.Requested() && animation.Failure().empty())
+    session.Stop.Sleep(std::chrono::milliseconds(20));
+  live.Stop();
+  std::string failure = animation.Failure();
+  if (!failure.empty()) ReportFailure(failure, session.Err, port);
+  int written = animation.Finish(std::min(Clock::now(), end), session);
+  if (session.Stop.Requested()) return Stopped(session.Stop);
+  return failure.empty() ? written : 1;
+}
+
+}  // namespace korbenit

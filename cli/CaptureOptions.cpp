@@ -1,0 +1,197 @@
+#include "CaptureOptions.h"
+
+#include <getopt.h>
+
+#include "AsciiCase.h"
+#include "OutputNames.h"
+
+namespace korbenit {
+
+const char* const CaptureUsage =
+    "usage: korbenit-capture [options] [FILE]\n"
+    "       korbenit-capture --list\n"
+    "\n"
+    "Fetches the screen of a Korbenit handheld over its serial port and saves it.\n"
+    "  -l, --list            the ports present, one a line, with what is known about each\n"
+    "  -p, --port NAME       the device's port (default: the one USB serial or simulated\n"
+    "                        port present)\n"
+    "  -o, --output FILE     .bmp, .jpg/.jpeg, .png, or .gif/.webp for an animation\n"
+    "                        (default Korbenit_yyyymmdd_hhnnss.png);\n"
+    "                        \"-\" writes PNG to standard output; FILE may also stand alone\n"
+    "  -f, --force           replace files that exist (otherwise they are refused)\n"
+    "      --quality N       JPEG quality, 1 to 100 (default 90)\n"
+    "  -c, --count N         take N pictures: FILE_001, FILE_002, ... or a number pattern\n"
+    "                        in FILE such as shot_%03d.png\n"
+    "  -i, --interval SECS   start a picture every SECS seconds (with --count)\n"
+    "      --duration SECS   record an animation continuously for SECS seconds\n"
+    "      --fps N           keep at most N frames a second in an animation\n"
+    "  -q, --quiet           no progress bar and no line for a saved picture\n"
+    "  -h, --help            this text\n"
+    "  -V, --version         the program's version\n"
+    "Exit status: 0 done, 1 a capture or an output failed, 2 a usage error,\n"
+    "128 + the signal's number when stopped (130 Ctrl+C, 129 hang-up, 143 SIGTERM).\n";
+
+namespace {
+
+int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || value < low || value > high)
+    throw EUsage(option + " takes a number from " + std::to_string(low) + " to " +
+                 std::to_string(high) + ", not \"" + text + "\"");
+  return value;
+}
+
+double ParseSeconds(const std::string& option, const std::string& text) {
+  std::size_t used = 0;
+  double value = -1;
+  try {
+    value = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || !(value >= 0) || value > 86400)
+    throw EUsage(option + " takes seconds from 0 to 86400, not \"" + text + "\"");
+  return value;
+}
+
+// getopt_long over a copy of the arguments, with its messages turned into ours.
+class TOptionParser {
+ public:
+  explicit TOptionParser(const std::vector<std::string>& arguments) : FArguments(arguments) {
+    FArguments.insert(FArguments.begin(), "korbenit-capture");
+    for (auto& argument : FArguments) FPointers.push_back(argument.data());
+    FPointers.push_back(nullptr);
+  }
+
+  TCaptureOptions Parse() {
+    enum { Quality = 1000, Duration, Fps };
+    static const option Long[] = {{"list", no_argument, nullptr, 'l'},
+                                  {"port", required_argument, nullptr, 'p'},
+                                  {"output", required_argument, nullptr, 'o'},
+                                  {"force", no_argument, nullptr, 'f'},
+                                  {"quality", required_argument, nullptr, Quality},
+                                  {"count", required_argument, nullptr, 'c'},
+                                  {"interval", required_argument, nullptr, 'i'},
+                                  {"duration", required_argument, nullptr, Duration},
+                                  {"fps", required_argument, nullptr, Fps},
+                                  {"quiet", no_argument, nullptr, 'q'},
+                                  {"help", no_argument, nullptr, 'h'},
+                                  {"version", no_argument, nullptr, 'V'},
+                                  {nullptr, 0, nullptr, 0}};
+    TCaptureOptions options;
+    bool intervalGiven = false;
+    ::optind = 0;  // a fresh scan, also when parsing twice in one process
+    ::opterr = 0;
+    int argc = static_cast<int>(FArguments.size());
+    for (int c;
+         (c = ::getopt_long(argc, FPointers.data(), ":lp:o:fc:i:qhV", Long, nullptr)) != -1;) {
+      switch (c) {
+        case 'l':
+          options.List = true;
+          break;
+        case 'p':
+          options.Port = ::optarg;
+          break;
+        case 'o':
+          SetOutput(options, ::optarg);
+          break;
+        case 'f':
+          options.Force = true;
+          break;
+        case Quality:
+          options.Quality = ParseNumber("--quality", ::optarg, 1, 100);
+          break;
+        case Duration:
+          options.Duration = ParseSeconds("--duration", ::optarg);
+          break;
+        case Fps:
+          options.Fps = ParseNumber("--fps", ::optarg, 1, 30);
+          break;
+        case 'c':
+          options.Count = ParseNumber("--count", ::optarg, 1, 100000);
+          break;
+        case 'i':
+          options.Interval = ParseSeconds("--interval", ::optarg), intervalGiven = true;
+          break;
+        case 'q':
+          options.Quiet = true;
+          break;
+        case 'h':
+          options.Help = true;
+          break;
+        case 'V':
+          options.Version = true;
+          break;
+        case ':':
+          throw EUsage(Offending() + " needs a value");
+        default:
+          throw EUsage("unknown option " + Offending());
+      }
+    }
+    for (int i = ::optind; i < argc; ++i)
+      SetOutput(options, FPointers[static_cast<std::size_t>(i)]);
+    Check(options, intervalGiven);
+    return options;
+  }
+
+ private:
+  std::string Offending() const {
+    if (::optopt != 0 && ::optopt < 256) return std::string("-") + static_cast<char>(::optopt);
+    return FPointers[static_cast<std::size_t>(::optind - 1)];
+  }
+
+  static void SetOutput(TCaptureOptions& options, const std::string& name) {
+    if (!options.Output.empty())
+      throw EUsage("one output only (\"" + options.Output + "\" and \"" + name + "\")");
+    if (name.empty()) throw EUsage("an empty output name");
+    options.Output = name;
+  }
+
+  static void Check(const TCaptureOptions& options, bool intervalGiven) {
+    if (!options.Output.empty() && options.Output != "-") {
+      FormatOfName(options.Output);
+      NumberPatternOf(options.Output);
+    }
+    if (options.Output == "-" && options.Count > 1)
+      throw EUsage("standard output takes one picture; give a file name for a series");
+    if (intervalGiven && options.Count < 2) throw EUsage("--interval needs --count of 2 or more");
+    bool animation = !options.Output.empty() && options.Output != "-" &&
+                     IsAnimation(FormatOfName(options.Output));
+    if ((options.Duration > 0 || options.Fps > 0) && !animation)
+      throw EUsage("--duration and --fps need a .gif or .webp output");
+    if (options.Duration > 0 && options.Count > 1)
+      throw EUsage("--duration and --count exclude each other");
+  }
+
+  std::vector<std::string> FArguments;
+  std::vector<char*> FPointers;
+};
+
+}  // namespace
+
+bool IsAnimation(TPictureFormat format) {
+  return format == TPictureFormat::Gif || format == TPictureFormat::WebP;
+}
+
+TPictureFormat FormatOfName(const std::string& name) {
+  std::string extension = Extension(name);
+  if (SameTextIgnoringCase(extension, ".bmp")) return TPictureFormat::Bmp;
+  if (SameTextIgnoringCase(extension, ".jpg") || SameTextIgnoringCase(extension, ".jpeg"))
+    return TPictureFormat::Jpeg;
+  if (SameTextIgnoringCase(extension, ".png")) return TPictureFormat::Png;
+  if (SameTextIgnoringCase(extension, ".gif")) return TPictureFormat::Gif;
+  if (SameTextIgnoringCase(extension, ".webp")) return TPictureFormat::WebP;
+  throw EUsage("\"" + name + "\": the name must end in .bmp, .jpg, .jpeg, .png, .gif or .webp");
+}
+
+TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments) {
+  return TOptionParser(arguments).Parse();
+}
+
+}  // namespace korbenit

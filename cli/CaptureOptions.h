@@ -1,0 +1,42 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace korbenit {
+
+// A command line that cannot be carried out as written (exit 2).
+class EUsage : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TCaptureOptions {
+  bool Help = false;
+  bool Version = false;
+  bool List = false;
+  bool Quiet = false;
+  bool Force = false;
+  std::string Port;    // empty: the one port present that can be the device
+  std::string Output;  // empty: Korbenit_yyyymmdd_hhnnss.png here; "-": PNG on stdout
+  int Quality = 90;
+  int Count = 1;
+  double Interval = 0;  // seconds from the start of one capture to the start of the next
+  double Duration = 0;  // seconds of continuous recording into an animation; 0: none
+  int Fps = 0;          // the most frames a second an animation keeps; 0: all
+};
+
+enum class TPictureFormat { Bmp, Jpeg, Png, Gif, WebP };
+
+// GIF and WebP outputs hold a whole series, or a continuous recording, as one animation.
+bool IsAnimation(TPictureFormat format);
+
+// Raises EUsage, saying in one line what is wrong, for anything it cannot take.
+TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments);
+// The format a file name's extension asks for; raises EUsage for any other.
+TPictureFormat FormatOfName(const std::string& name);
+
+extern const char* const CaptureUsage;
+
+}  // namespace korbenit

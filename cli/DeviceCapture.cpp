@@ -1,0 +1,27 @@
+#include "DeviceCapture.h"
+
+#include "SerialPort.h"
+
+namespace korbenit {
+
+TOutcome CaptureFrame(const std::string& port, TStopRequest& stop,
+                      const TScreenProtocol::TLineSink& sink, std::string& failure) {
+  TSerialPort serial;
+  serial.SetEvents({});
+  TDeviceSession device(serial, stop);
+  try {
+    device.Open(port);
+    device.Settle();
+    device.FetchFrame(sink);
+  } catch (const TFrameStopped&) {
+    return TOutcome::Stopped;
+  } catch (const std::exception& e) {
+    if (stop.Requested()) return TOutcome::Stopped;
+    failure = e.what();
+    return TOutcome::Failed;
+  }
+  failure = device.Close();
+  return failure.empty() ? TOutcome::Saved : TOutcome::Failed;
+}
+
+}  // namespace korbenit
