@@ -60,7 +60,7 @@ class TLive::TBridge : public TLiveView {
  public:
   struct TArrivals {
     std::shared_ptr<const TLiveFrame> Frame;
-    std::optional<std::string> Failure;
+    std::optional<TFailure> Failure;
     bool Retrying = false;
   };
 
@@ -83,9 +83,9 @@ class TLive::TBridge : public TLiveView {
     FArrivals.Retrying = false;
     Post();
   }
-  void Failed(const std::string& message) override {
+  void Failed(const TFailure& failure) override {
     std::lock_guard lock(FMutex);
-    FArrivals.Failure = message;
+    FArrivals.Failure = failure;
     Post();
   }
   void Retrying() override {
@@ -309,10 +309,11 @@ void TLive::TakeArrivals() {
   }
   if (arrivals.Failure) {
     EndRecording();  // a lost device ends it; what was recorded is kept
-    std::string hint = FailureHint(*arrivals.Failure, PortGroup(FHost.Port ? FHost.Port() : ""));
-    ShowStatus(
-        QString::fromStdString(*arrivals.Failure) + QStringLiteral(". Waiting for the device..."),
-        QString::fromStdString(*arrivals.Failure + (hint.empty() ? "" : "\n" + hint)));
+    const std::string& message = arrivals.Failure->Message;
+    std::string hint =
+        FailureHint(arrivals.Failure->Kind, PortGroup(FHost.Port ? FHost.Port() : ""));
+    ShowStatus(QString::fromStdString(message) + QStringLiteral(". Waiting for the device..."),
+               QString::fromStdString(message + (hint.empty() ? "" : "\n" + hint)));
     FFrameTimes.clear();
   }
 }
@@ -387,7 +388,7 @@ QString TLive::Snapshot() {
       SaveBitmapFile(picture, path.toStdString());
   } catch (const std::exception& e) {
     QApplication::beep();
-    std::string hint = FailureHint(e.what());
+    std::string hint = FailureHint(FailureKindOf(e));
     ShowStatus(
         QString::fromUtf8(e.what()),
         QString::fromUtf8(e.what()) + (hint.empty() ? "" : "\n" + QString::fromStdString(hint)));
@@ -438,19 +439,31 @@ void TLive::ToggleRecording() {
   ShowRecording();
 }
 
-// The file is written out: its name, or the writer's error, goes to the status line.
+// The file is written out by the encoder's thread, so the window never waits for it; its
+// name, or the writer's error, goes to the status line once it is done.
 void TLive::EndRecording() {
   if (!FRecording) return;
-  std::string failure = FRecording->Finish(TRecording::TClock::now());
-  FRecording.reset();
+  TRecording* ending = FRecording.get();
+  FEnding.push_back(std::move(FRecording));
   FRecordingClock.stop();
   RecMark->clear();
   ButRecord->setText(QStringLiteral("Record"));
   cbRecordFormat->setEnabled(true);
-  if (failure.empty())
-    ShowStatus(QStringLiteral("Recorded: ") + FRecordingName);
+  ShowStatus(QStringLiteral("Finishing ") + FRecordingName + QStringLiteral("..."));
+  ending->FinishInBackground(TRecording::TClock::now(), [this, ending,
+                                                         name = FRecordingName](TFailure failure) {
+    QMetaObject::invokeMethod(
+        this, [this, ending, name, failure] { RecordingEnded(ending, name, failure); },
+        Qt::QueuedConnection);
+  });
+}
+
+void TLive::RecordingEnded(TRecording* ending, const QString& name, const TFailure& failure) {
+  std::erase_if(FEnding, [ending](const auto& recording) { return recording.get() == ending; });
+  if (failure.Empty())
+    ShowStatus(QStringLiteral("Recorded: ") + name);
   else
-    ShowStatus(QString::fromUtf8(failure));
+    ShowStatus(QString::fromUtf8(failure.Message));
 }
 
 void TLive::ShowRecording() {

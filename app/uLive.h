@@ -108,6 +108,7 @@ class TLive : public QWidget {
   void StoreView();
   void FitWindow();
   void EndRecording();
+  void RecordingEnded(TRecording* ending, const QString& name, const TFailure& failure);
   void ShowRecording();
 
   TLiveHost FHost;
@@ -122,6 +123,9 @@ class TLive : public QWidget {
   QString FStatusText;
   bool FPaused = false;
   bool FSuspended = false;
+  // Recordings whose files are being finished; declared last, so that a finish still
+  // running is waited for first, before anything it reports to is gone.
+  std::vector<std::unique_ptr<TRecording>> FEnding;
 };
 
 // "name.ext" in folder, or "name_2.ext", "name_3.ext", ... for the first that is free.

@@ -335,8 +335,7 @@ void TMain::SaveWithDialog(const QImage& image) {
   try {
     SavePicture(image, SaveDlg.FileName());
   } catch (const std::exception& e) {
-    Beep();
-    ShowStatus(QString::fromUtf8(e.what()));
+    ShowFailure(TFailure::Of(e));
   }
 }
 
@@ -467,12 +466,17 @@ void TMain::SetStatusText(const std::string& text) { ShowStatus(QString::fromStd
 
 // A long message is shortened in the middle; the tooltip holds it whole, with a hint for
 // the failures people meet most.
-void TMain::ShowStatus(const QString& text) {
+void TMain::ShowFailure(const TFailure& failure) {
+  Beep();
+  ShowStatus(QString::fromStdString(failure.Message), failure.Kind);
+}
+
+void TMain::ShowStatus(const QString& text, TFailureKind kind) {
   FStatusText = text;
   int room = sBar->contentsRect().width() - 8;
   sBar->showMessage(sBar->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
   QString hint = QString::fromStdString(
-      FailureHint(text.toStdString(), PortGroup(cbPorts->currentText().toStdString())));
+      FailureHint(kind, PortGroup(cbPorts->currentText().toStdString())));
   sBar->setToolTip(hint.isEmpty() ? text : text + '\n' + hint);
 }
 

@@ -130,10 +130,11 @@ class TMain : public QWidget, private TCaptureView {
   void Beep() override;
   void Pause(int milliseconds) override;
   bool StopRequested() const override { return FEnding; }
+  void ShowFailure(const TFailure& failure) override;
 
   void ReadSettings();
   void SavePicture(const QImage& image, const QString& path);
-  void ShowStatus(const QString& text);
+  void ShowStatus(const QString& text, TFailureKind kind = TFailureKind::Other);
   void BuildShortcuts();
   void DescribePorts();
   void DragPictureOut();

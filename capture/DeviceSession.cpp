@@ -58,25 +58,25 @@ void TDeviceSession::FetchFrame(const TScreenProtocol::TLineSink& sink) {
 
 // A failure in the ending is answered rather than raised: after a failed transfer it is
 // a follow-on of the first (an unplugged line fails every step) and would hide the cause.
-std::string TDeviceSession::Close() noexcept {
+TFailure TDeviceSession::Close() noexcept {
   FStop.Attach(nullptr);
-  std::string failure;
-  auto note = [&](const char* message) {
-    if (failure.empty()) failure = message;
+  TFailure failure;
+  auto note = [&](TFailure found) {
+    if (failure.Empty()) failure = std::move(found);
   };
   try {
     if (FPort.Connected()) {
       try {
         FPort.SetCustomBaudRate(RestingBaudRate);
       } catch (const std::exception& e) {
-        note(e.what());
+        note(TFailure::Of(e));
       }
       FPort.Close();
     }
   } catch (const std::exception& e) {
-    note(e.what());
+    note(TFailure::Of(e));
   } catch (...) {
-    note("Unknown error");
+    note({"Unknown error"});
   }
   return failure;
 }

@@ -55,8 +55,8 @@ class TDeviceSession {
   // errors, or TFrameStopped on a stop.
   void FetchFrame(const TScreenProtocol::TLineSink& sink);
   // The ending every capture shares: the line speed back to 9600 before the port closes,
-  // and the port closed regardless. Answers the first failure, or "".
-  std::string Close() noexcept;
+  // and the port closed regardless. Answers the first failure, or none.
+  TFailure Close() noexcept;
 
  private:
   TSerialPortInterface& FPort;

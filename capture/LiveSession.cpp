@@ -33,7 +33,7 @@ void TLiveSession::Stop() {
 }
 
 // Frames until the device fails (true, with its message) or a stop comes (false).
-bool TLiveSession::MirrorUntilFailure(std::string& failure) {
+bool TLiveSession::MirrorUntilFailure(TFailure& failure) {
   TDeviceSession session(FPort, *FStop);
   try {
     session.Open(FPortName);
@@ -50,14 +50,14 @@ bool TLiveSession::MirrorUntilFailure(std::string& failure) {
   } catch (const TFrameStopped&) {
     return false;
   } catch (const std::exception& e) {
-    failure = e.what();
+    failure = TFailure::Of(e);
   }
   return !FStop->Requested();
 }
 
 void TLiveSession::Run() noexcept {
   for (;;) {
-    std::string failure;
+    TFailure failure;
     if (!MirrorUntilFailure(failure)) return;
     try {
       FView.Failed(failure);

@@ -31,7 +31,7 @@ class TLiveView {
   virtual void FrameArrived(std::shared_ptr<const TLiveFrame> frame) = 0;
   // The transfer's own message for what went wrong; the port is closed again and the
   // session tries once a second until the device answers or it is stopped.
-  virtual void Failed(const std::string& message) = 0;
+  virtual void Failed(const TFailure& failure) = 0;
   // About to try the device again after a failure.
   virtual void Retrying() = 0;
 };
@@ -54,7 +54,7 @@ class TLiveSession {
 
  private:
   void Run() noexcept;
-  bool MirrorUntilFailure(std::string& failure);
+  bool MirrorUntilFailure(TFailure& failure);
 
   std::string FPortName;
   TLiveView& FView;

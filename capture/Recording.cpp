@@ -21,11 +21,12 @@ TRecording::TRecording(const std::string& path, TAnimationFormat format)
     : FFile(CreateAnimationFile(path, format, ScreenWidth, ScreenHeight)),
       FThread([this] { Encode(); }) {}
 
+// An abandoned recording drops what is queued; a finish in the background is waited for.
 TRecording::~TRecording() {
   {
     std::lock_guard lock(FMutex);
     FFinishing = true;
-    FJobs.clear();
+    if (!FDone) FJobs.clear();
   }
   FWake.notify_all();
   if (FThread.joinable()) FThread.join();
@@ -57,7 +58,7 @@ void TRecording::Pause(TClock::time_point now) {
 
 bool TRecording::Failed() {
   std::lock_guard lock(FMutex);
-  return !FFailure.empty();
+  return !FFailure.Empty();
 }
 
 std::chrono::milliseconds TRecording::Elapsed(TClock::time_point now) const {
@@ -67,20 +68,31 @@ std::chrono::milliseconds TRecording::Elapsed(TClock::time_point now) const {
   return FRecorded + std::max(showing, std::chrono::milliseconds(0));
 }
 
-std::string TRecording::Finish(TClock::time_point now) {
+TFailure TRecording::Finish(TClock::time_point now) {
+  TFailure result;
+  FinishInBackground(now, [&result](TFailure failure) { result = std::move(failure); });
+  FThread.join();
+  return result;
+}
+
+void TRecording::FinishInBackground(TClock::time_point now, std::function<void(TFailure)> done) {
   Flush(now);
   {
     std::lock_guard lock(FMutex);
     FFinishing = true;
+    FDone = std::move(done);
   }
   FWake.notify_all();
-  FThread.join();
-  if (!FFailure.empty()) return FFailure;
-  if (FAdded == 0) return "Nothing was recorded";
+}
+
+// On the encoder's thread, once every frame is encoded.
+TFailure TRecording::WriteOut() noexcept {
+  if (!FFailure.Empty()) return FFailure;
+  if (FAdded == 0) return {"Nothing was recorded"};
   try {
     FFile->Finish();
   } catch (const std::exception& e) {
-    return e.what();
+    return TFailure::Of(e);
   }
   return {};
 }
@@ -90,19 +102,25 @@ void TRecording::Encode() noexcept {
   std::unique_lock lock(FMutex);
   for (;;) {
     FWake.wait(lock, [this] { return FFinishing || !FJobs.empty(); });
-    if (FJobs.empty()) return;
+    if (FJobs.empty()) {
+      if (!FDone) return;
+      auto done = std::move(FDone);
+      lock.unlock();
+      done(WriteOut());
+      return;
+    }
     TJob job = std::move(FJobs.front());
     FJobs.pop_front();
-    if (!FFailure.empty()) continue;
+    if (!FFailure.Empty()) continue;
     lock.unlock();
-    std::string failure;
+    TFailure failure;
     try {
       FFile->AddFrame(RgbOf(*job.Frame), job.DurationMs);
     } catch (const std::exception& e) {
-      failure = e.what();
+      failure = TFailure::Of(e);
     }
     lock.lock();
-    if (!failure.empty()) FFailure = failure;
+    if (!failure.Empty()) FFailure = failure;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,8 +32,11 @@ class TRecording {
   void Add(std::shared_ptr<const TLiveFrame> frame);
   void Pause(TClock::time_point now);
   // Ends the recording, its last frame lasting until now, and answers the writer's
-  // error, or "" once the file stands whole under its name.
-  std::string Finish(TClock::time_point now);
+  // failure, or none once the file stands whole under its name.
+  TFailure Finish(TClock::time_point now);
+  // The same without waiting: the encoder finishes the file on its own thread and hands
+  // the result to done there. Nothing may be added after; the destructor waits for it.
+  void FinishInBackground(TClock::time_point now, std::function<void(TFailure)> done);
 
   int Frames() const { return FAdded; }
   // Whether writing has failed already (the recording should end).
@@ -48,6 +52,7 @@ class TRecording {
 
   void Flush(TClock::time_point end);
   void Encode() noexcept;
+  TFailure WriteOut() noexcept;
 
   std::unique_ptr<TAnimationFile> FFile;
   std::shared_ptr<const TLiveFrame> FPending;
@@ -57,7 +62,8 @@ class TRecording {
   std::condition_variable FWake;
   std::deque<TJob> FJobs;
   bool FFinishing = false;
-  std::string FFailure;
+  std::function<void(TFailure)> FDone;
+  TFailure FFailure;
   std::thread FThread;
 };
 

@@ -71,15 +71,26 @@ void TScreenProtocol::Request(const std::string& command) {
   SendCommand(command);
 }
 
+// Silence to an opening command is a device that does not answer; silence to a line's,
+// one that stopped after it had answered; anything else is a wrong answer.
+template <typename TAcceptable>
+void TScreenProtocol::Check(char command, int answer, TAcceptable acceptable) {
+  if (acceptable(answer)) return;
+  if (answer != -1) throw ENoData(command, TFailureKind::Protocol);
+  throw ENoData(command, command == 'S' ? TFailureKind::AnswerStopped : TFailureKind::NoAnswer);
+}
+
 void TScreenProtocol::FetchFrame(const TLineSink& sink) {
+  auto positive = [](int answer) { return answer > 0; };
+  auto wholeLine = [](int answer) { return answer == LinePayloadSize; };
   Request(OpenCommandB());
-  if (ReadAnswer(FBuffer) <= 0) throw ENoData('B');
+  Check('B', ReadAnswer(FBuffer), positive);
   Request(OpenCommandI());
-  if (ReadAnswer(FBuffer) <= 0) throw ENoData('I');
+  Check('I', ReadAnswer(FBuffer), positive);
   TLineColours colours;
   for (int line = 0; line < ScreenHeight; ++line) {
     Request(LineCommand(line));
-    if (ReadAnswer(FBuffer) != LinePayloadSize) throw ENoData('S');
+    Check('S', ReadAnswer(FBuffer), wholeLine);
     for (std::size_t column = 0; column < colours.size(); ++column)
       colours[column] =
           ConvertPixel(static_cast<uint16_t>(FBuffer[2 * column] | FBuffer[2 * column + 1] << 8));

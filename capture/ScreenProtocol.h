@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "Failure.h"
 #include "SerialPortInterface.h"
 
 namespace korbenit {
@@ -57,10 +58,10 @@ std::string LineCommand(int line);
 struct TFrameStopped {};
 
 // "B: No Data", "I: No Data" or "S: No Data": the device did not answer a command as
-// it must.
-class ENoData : public std::runtime_error {
+// it must. The kind tells silence from a wrong answer.
+class ENoData : public EFailure {
  public:
-  explicit ENoData(char command) : std::runtime_error(std::string(1, command) + ": No Data") {}
+  ENoData(char command, TFailureKind kind) : EFailure(std::string(1, command) + ": No Data", kind) {}
 };
 
 // The device's screen protocol on an open port: each command goes out after a purge of
@@ -87,6 +88,9 @@ class TScreenProtocol {
 
  private:
   int ReadSome(int count, std::string& received);
+  // Raises ENoData for command unless the answer's result is acceptable.
+  template <typename TAcceptable>
+  void Check(char command, int answer, TAcceptable acceptable);
   void Request(const std::string& command);
 
   TSerialPortInterface& FPort;

@@ -16,10 +16,9 @@ void TScreenTransfer::Exchange() {
   FView.SetSaveAsEnabled(true);
 }
 
-void TScreenTransfer::ReportFailure(const std::string& message) noexcept {
+void TScreenTransfer::ReportFailure(const TFailure& failure) noexcept {
   try {
-    FView.Beep();
-    FView.SetStatusText(message);
+    FView.ShowFailure(failure);
   } catch (...) {
     // Nothing is left to report a failing status line to.
   }
@@ -42,12 +41,12 @@ void TScreenTransfer::Run() {
     if (FView.StopRequested())
       failed = false;
     else
-      ReportFailure(e.what());
+      ReportFailure(TFailure::Of(e));
   } catch (...) {
-    ReportFailure("Unknown error");
+    ReportFailure({"Unknown error"});
   }
-  std::string ending = FSession.Close();
-  if (!failed && !ending.empty()) ReportFailure(ending);
+  TFailure ending = FSession.Close();
+  if (!failed && !ending.Empty()) ReportFailure(ending);
   try {
     FView.SetLampOpen(false);
   } catch (...) {

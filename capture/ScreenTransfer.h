@@ -21,6 +21,12 @@ class TCaptureView {
   virtual void Pause(int milliseconds) = 0;
   // True once the program is ending: the transfer stops at the next line and closes.
   virtual bool StopRequested() const = 0;
+  // A failure of the transfer: the stop-error sound and the message in the status line;
+  // a window may add what it knows of the failure's kind.
+  virtual void ShowFailure(const TFailure& failure) {
+    Beep();
+    SetStatusText(failure.Message);
+  }
 };
 
 // One "GET SCREEN": 320 lines fetched from the device and painted as they arrive. The
@@ -37,7 +43,7 @@ class TScreenTransfer {
 
  private:
   void Exchange();
-  void ReportFailure(const std::string& message) noexcept;
+  void ReportFailure(const TFailure& failure) noexcept;
 
   // The window's stop: the program ending, and its pause that lets messages run.
   class TViewStop : public TStopToken {

@@ -33,20 +33,20 @@ class TAnimationCapture : public TLiveView {
   }
   void LineArrived(int, const TLineColours&) override {}
   void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override { Take(std::move(frame)); }
-  void Failed(const std::string& message) override {
+  void Failed(const TFailure& failure) override {
     std::lock_guard lock(FMutex);
-    if (FFailure.empty()) FFailure = message;
+    if (FFailure.Empty()) FFailure = failure;
   }
   void Retrying() override {}
-  std::string Failure() {
+  TFailure Failure() {
     std::lock_guard lock(FMutex);
     return FFailure;
   }
 
   // Writes the file; the last frame lasts until end. Answers the exit code.
   int Finish(Clock::time_point end, TCaptureSession& session) {
-    std::string failure = FRecording.Finish(end);
-    if (!failure.empty()) {
+    TFailure failure = FRecording.Finish(end);
+    if (!failure.Empty()) {
       ReportFailure(failure, session.Err);
       return 1;
     }
@@ -62,7 +62,7 @@ class TAnimationCapture : public TLiveView {
   TRecording FRecording;
   std::shared_ptr<const TLiveFrame> FLast;
   std::mutex FMutex;
-  std::string FFailure;
+  TFailure FFailure;
 };
 
 }  // namespace
@@ -76,7 +76,7 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
   for (int index = 0; index < options.Count; ++index) {
     if (!session.Stop.SleepUntil(first + period * index)) break;
     auto frame = std::make_shared<TLiveFrame>();
-    std::string failure;
+    TFailure failure;
     auto outcome = CaptureFrame(port, session.Stop, [&](int line, const TLineColours& colours) {
       std::copy(colours.begin(), colours.end(), frame->Pixels.begin() + line * ScreenWidth);
     }, failure);
@@ -102,14 +102,14 @@ int RecordDuration(const std::string& port, const TCaptureOptions& options,
   auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                 std::chrono::duration<double>(options.Duration));
   live.Start();
-  while (Clock::now() < end && !session.Stop.Requested() && animation.Failure().empty())
+  while (Clock::now() < end && !session.Stop.Requested() && animation.Failure().Empty())
     session.Stop.Sleep(std::chrono::milliseconds(20));
   live.Stop();
-  std::string failure = animation.Failure();
-  if (!failure.empty()) ReportFailure(failure, session.Err, port);
+  TFailure failure = animation.Failure();
+  if (!failure.Empty()) ReportFailure(failure, session.Err, port);
   int written = animation.Finish(std::min(Clock::now(), end), session);
   if (session.Stop.Requested()) return Stopped(session.Stop);
-  return failure.empty() ? written : 1;
+  return failure.Empty() ? written : 1;
 }
 
 }  // namespace korbenit

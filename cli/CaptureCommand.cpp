@@ -66,7 +66,7 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
                     const TCaptureOptions& options, TCaptureSession& session) {
   TPicture picture = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
   TProgressBar progress(session.Err, options.Quiet ? 0 : session.ErrColumns);
-  std::string failure;
+  TFailure failure;
   TOutcome outcome =
       CaptureFrame(port, session.Stop, [&](int line, const TLineColours& colours) {
         PaintRow(picture, line, colours);
@@ -92,7 +92,7 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
   CheckOutputs(names, options, session.OutIsTerminal);
   std::string port = ChoosePort(options, session);
   if (port.empty()) {
-    ReportFailure("no device port found", session.Err);
+    ReportFailure({"no device port found", TFailureKind::NoDevicePort}, session.Err);
     return 1;
   }
   if (animation && options.Duration > 0) return RecordDuration(port, options, session);
@@ -117,9 +117,9 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
 
 }  // namespace
 
-void ReportFailure(const std::string& message, std::ostream& err, const std::string& port) {
-  err << message << "\n";
-  std::string hint = FailureHint(message, port.empty() ? std::string() : PortGroup(port));
+void ReportFailure(const TFailure& failure, std::ostream& err, const std::string& port) {
+  err << failure.Message << "\n";
+  std::string hint = FailureHint(failure.Kind, port.empty() ? std::string() : PortGroup(port));
   if (!hint.empty()) err << hint << "\n";
 }
 
@@ -134,7 +134,7 @@ int RunCaptureCommand(const TCaptureOptions& options, TCaptureSession& session) 
   } catch (const EUsage&) {
     throw;
   } catch (const std::exception& e) {
-    ReportFailure(e.what(), session.Err);
+    ReportFailure(TFailure::Of(e), session.Err);
     return 1;
   }
 }

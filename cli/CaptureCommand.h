@@ -40,7 +40,7 @@ struct TCaptureSession {
 int RunCaptureCommand(const TCaptureOptions& options, TCaptureSession& session);
 
 // The failure's message and, when one is known, a hint for people on the next line.
-void ReportFailure(const std::string& message, std::ostream& err, const std::string& port = {});
+void ReportFailure(const TFailure& failure, std::ostream& err, const std::string& port = {});
 
 // The exit code of a command a signal stopped.
 int Stopped(const TStopRequest& stop);

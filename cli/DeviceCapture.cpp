@@ -5,7 +5,7 @@
 namespace korbenit {
 
 TOutcome CaptureFrame(const std::string& port, TStopRequest& stop,
-                      const TScreenProtocol::TLineSink& sink, std::string& failure) {
+                      const TScreenProtocol::TLineSink& sink, TFailure& failure) {
   TSerialPort serial;
   serial.SetEvents({});
   TDeviceSession device(serial, stop);
@@ -17,11 +17,11 @@ TOutcome CaptureFrame(const std::string& port, TStopRequest& stop,
     return TOutcome::Stopped;
   } catch (const std::exception& e) {
     if (stop.Requested()) return TOutcome::Stopped;
-    failure = e.what();
+    failure = TFailure::Of(e);
     return TOutcome::Failed;
   }
   failure = device.Close();
-  return failure.empty() ? TOutcome::Saved : TOutcome::Failed;
+  return failure.Empty() ? TOutcome::Saved : TOutcome::Failed;
 }
 
 }  // namespace korbenit

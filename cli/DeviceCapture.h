@@ -10,9 +10,9 @@ namespace korbenit {
 enum class TOutcome { Saved, Failed, Stopped };
 
 // One picture over one opening of the port, without an event thread: each line handed to
-// sink as it arrives. A stop that cuts a wait short is no failure; a failure's message is
-// put in failure.
+// sink as it arrives. A stop that cuts a wait short is no failure; a failure is put in
+// failure.
 TOutcome CaptureFrame(const std::string& port, TStopRequest& stop,
-                      const TScreenProtocol::TLineSink& sink, std::string& failure);
+                      const TScreenProtocol::TLineSink& sink, TFailure& failure);
 
 }  // namespace korbenit

@@ -1,13 +1,14 @@
 #include "Picture.h"
 
 #include "ImageFiles.h"
+#include "RuntimePlatform.h"
 
 namespace korbenit {
 
-// The user-interface thread is the only one that names pictures.
 std::string DefaultPictureName(std::time_t when) {
   char name[32];
-  std::strftime(name, sizeof name, "Korbenit_%Y%m%d_%H%M%S", std::localtime(&when));
+  std::tm local = LocalTime(when);
+  std::strftime(name, sizeof name, "Korbenit_%Y%m%d_%H%M%S", &local);
   return name;
 }
 

@@ -4,19 +4,25 @@
 #include <stdexcept>
 #include <string>
 
+#include "Failure.h"
+
 namespace korbenit {
 
-// The runtime's error kinds that several subsystems raise, with their own texts.
-class EStreamError : public std::runtime_error {
+// The runtime's error kinds that several subsystems raise, with their own texts; the
+// failure kind says why in portable words.
+class EStreamError : public EFailure {
  public:
-  using std::runtime_error::runtime_error;
-  EStreamError() : std::runtime_error("Expandieren des Speicher-Stream wegen Speichermangel nicht möglich") {}
+  explicit EStreamError(const std::string& message, TFailureKind kind = TFailureKind::Other)
+      : EFailure(message, kind) {}
+  EStreamError()
+      : EFailure("Expandieren des Speicher-Stream wegen Speichermangel nicht möglich",
+                 TFailureKind::Other) {}
 };
 
 class EFCreateError : public EStreamError {
  public:
-  explicit EFCreateError(const std::string& path)
-      : EStreamError("Datei " + path + " kann nicht erstellt werden") {}
+  explicit EFCreateError(const std::string& path, TFailureKind kind = TFailureKind::CannotCreate)
+      : EStreamError("Datei " + path + " kann nicht erstellt werden", kind) {}
 };
 
 class EFOpenError : public EStreamError {
@@ -27,7 +33,8 @@ class EFOpenError : public EStreamError {
 
 class EWriteError : public EStreamError {
  public:
-  EWriteError() : EStreamError("Stream-Write-Fehler") {}
+  explicit EWriteError(TFailureKind kind = TFailureKind::WriteFailed)
+      : EStreamError("Stream-Write-Fehler", kind) {}
 };
 
 class EOutOfMemory : public std::runtime_error {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "SerialPlatform.h"
+
 namespace korbenit {
 namespace {
 
@@ -41,7 +43,8 @@ std::string ComposeMessage(int errorCode, int systemErrorCode) {
 }  // namespace
 
 ESerialPort::ESerialPort(int errorCode, int systemErrorCode)
-    : std::runtime_error(ComposeMessage(errorCode, systemErrorCode)),
+    : EFailure(ComposeMessage(errorCode, systemErrorCode),
+               SerialFailureKind(errorCode, systemErrorCode)),
       FErrorCode(errorCode),
       FSystemErrorCode(systemErrorCode) {}
 

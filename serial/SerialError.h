@@ -1,13 +1,15 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "Failure.h"
 
 namespace korbenit {
 
 // The serial link's only exception: a numbered code and, where the operating system
-// supplied one, its error number (-1 when none applies).
-class ESerialPort : public std::runtime_error {
+// supplied one, its error number (-1 when none applies). Its failure kind is what the
+// platform makes of the two.
+class ESerialPort : public EFailure {
  public:
   static constexpr int NoSystemError = -1;
 

@@ -20,10 +20,11 @@ case "${1:-}" in
     cmake --build build-tsan -j"$(nproc)" --target serial_tests capture_tests cli_tests
     # Any report fails the test that caused it.
     export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1"
+    status=0
     for dir in serial capture cli; do
-      ctest --test-dir build-tsan/tests/$dir --output-on-failure -j2
+      ctest --test-dir build-tsan/tests/$dir --output-on-failure -j2 || status=1
     done
-    exit 0
+    exit $status
     ;;
 esac
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j2

@@ -3,6 +3,7 @@
 // is complete, so a writer that is killed leaves nothing behind. File systems without
 // unnamed files get a short named temporary instead, which a later write removes if its
 // writer was killed. Files are created with mode 0666 and the kernel applies the umask.
+#include "../RuntimePlatform.h"
 #include "../SafeFile.h"
 
 #include <dirent.h>
@@ -199,21 +200,35 @@ bool MayWriteExistingFile(const std::string& path) {
   return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
 }
 
+namespace {
+
+// The failures of the writer, with the kind the system's error number gives them.
+[[noreturn]] void ThrowCreateError(const std::string& path, int error = errno) {
+  throw EFCreateError(path, FileFailureKind(error, TFailureKind::CannotCreate));
+}
+
+[[noreturn]] void ThrowWriteError(int error = errno) {
+  throw EWriteError(FileFailureKind(error, TFailureKind::WriteFailed));
+}
+
+}  // namespace
+
 // The target is opened before anything else, without following a last link and without
 // waiting on a pipe: the kernel's own checks decide whether it may be written at all.
 TReplacingFile::TReplacingFile(std::string path) : FPath(std::move(path)) {
-  if (FPath.empty() || FPath.back() == '/' || NameTooLong(FPath)) throw EFCreateError(FPath);
+  if (FPath.empty() || FPath.back() == '/') throw EFCreateError(FPath);
+  if (NameTooLong(FPath)) throw EFCreateError(FPath, TFailureKind::NameTooLong);
   auto target = FollowLinks(FPath);
-  if (!target) throw EFCreateError(FPath);
+  if (!target) ThrowCreateError(FPath);
   FTarget = *target;
   TDescriptor old(
       ::open(FTarget.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-  if (old.Get() < 0 && errno != ENOENT) throw EFCreateError(FPath);
+  if (old.Get() < 0 && errno != ENOENT) ThrowCreateError(FPath);
   struct stat existing {};
   bool exists = old.Get() >= 0;
-  if (exists && (::fstat(old.Get(), &existing) != 0 || !S_ISREG(existing.st_mode) ||
-                 (existing.st_mode & 0222) == 0))
-    throw EFCreateError(FPath);
+  if (exists && (::fstat(old.Get(), &existing) != 0 || !S_ISREG(existing.st_mode)))
+    ThrowCreateError(FPath);
+  if (exists && (existing.st_mode & 0222) == 0) throw EFCreateError(FPath, TFailureKind::ReadOnly);
   if (exists && MustKeepItsIdentity(existing)) {
     UseInPlace(old.Release());
     return;
@@ -221,7 +236,7 @@ TReplacingFile::TReplacingFile(std::string path) : FPath(std::move(path)) {
   RemoveStaleTemporaries(FolderOf(FTarget));
   FHandle = safe_file_seam::CreateTemporary(FolderOf(FTarget), FTemporary);
   if (FHandle < 0) {
-    if (!exists || !RefusedByFolder(errno)) throw EFCreateError(FPath);
+    if (!exists || !RefusedByFolder(errno)) ThrowCreateError(FPath);
     UseInPlace(old.Release());
     return;
   }
@@ -251,7 +266,7 @@ void TReplacingFile::UseInPlace(int handle) {
 void TReplacingFile::TakePermissionsOf(const std::string& source) {
   struct stat info {};
   if (::stat(source.c_str(), &info) != 0 || ::fchmod(FHandle, info.st_mode & 07777) != 0)
-    throw EWriteError();
+    ThrowWriteError();
 }
 
 TReplacingFile::~TReplacingFile() {
@@ -275,7 +290,7 @@ void TReplacingFile::Write(const void* data, std::size_t size) {
   while (done < size) {
     ssize_t written = ::write(FHandle, bytes + done, size - done);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw EWriteError();
+    if (written <= 0) ThrowWriteError();
     done += static_cast<std::size_t>(written);
   }
 }
@@ -288,7 +303,7 @@ void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t s
     return;
   }
   if (::pwrite(FHandle, bytes, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
-    throw EWriteError();
+    ThrowWriteError();
 }
 
 // An unnamed file gets its name only now, complete and on disk.
@@ -304,7 +319,7 @@ void TReplacingFile::NameTemporary() {
     }
     if (errno != EEXIST) break;
   }
-  throw EWriteError();
+  ThrowWriteError();
 }
 
 // A kill in the middle of this can still leave the file cut; a full disk cannot.
@@ -312,9 +327,10 @@ void TReplacingFile::CommitInPlace() {
   bool stored = ReserveSpace(FHandle, FHeld.size()) && WriteAllAt(FHandle, FHeld) &&
                 ::ftruncate(FHandle, static_cast<off_t>(FHeld.size())) == 0 &&
                 ::fsync(FHandle) == 0;
+  int error = stored ? 0 : errno;
   bool closed = ::close(FHandle) == 0;
   FHandle = -1;
-  if (!stored || !closed) throw EWriteError();
+  if (!stored || !closed) ThrowWriteError(stored ? errno : error);
 }
 
 void TReplacingFile::Commit() {
@@ -325,11 +341,11 @@ void TReplacingFile::Commit() {
   }
   // The content reaches the disk before it takes the old file's name, so a crash leaves
   // one whole file or the other.
-  if (::fsync(FHandle) != 0) throw EWriteError();
+  if (::fsync(FHandle) != 0) ThrowWriteError();
   if (FTemporary.empty()) NameTemporary();
   bool closed = ::close(FHandle) == 0;
   FHandle = -1;
-  if (!closed || ::rename(FTemporary.c_str(), FTarget.c_str()) != 0) throw EWriteError();
+  if (!closed || ::rename(FTemporary.c_str(), FTarget.c_str()) != 0) ThrowWriteError();
   FCommitted = true;
   FTemporary.clear();
 }

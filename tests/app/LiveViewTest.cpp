@@ -160,6 +160,7 @@ TEST(LiveView, CtrlRRecordsIntoTheFolder) {
     EXPECT_TRUE(rig.Live->RecMark->text().startsWith("REC "));
     rig.Press(QKeySequence(Qt::CTRL | Qt::Key_R));
     EXPECT_FALSE(rig.Live->Recording());
+    ASSERT_TRUE(ServeUntil([&] { return rig.Live->StatusText().startsWith("Recorded: "); }));
     QString name = rig.Live->StatusText().mid(QStringLiteral("Recorded: ").size());
     EXPECT_TRUE(name.endsWith(format ? ".webp" : ".gif")) << rig.Live->StatusText().toStdString();
     std::string bytes = testing::ReadBytes(rig.Folder / name.toStdString());

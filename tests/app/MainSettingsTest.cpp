@@ -216,7 +216,8 @@ TEST(SaveAs, AFailedSaveShowsItsMessageInTheStatusLine) {
               shown.contains(QChar(0x2026)))
       << shown.toStdString();
   EXPECT_LE(rig.Main->sBar->fontMetrics().horizontalAdvance(shown), rig.Main->sBar->width());
-  EXPECT_EQ(rig.Main->sBar->toolTip().toStdString(), message + "\n" + FailureHint(message));
+  EXPECT_EQ(rig.Main->sBar->toolTip().toStdString(),
+            message + "\n" + FailureHint(TFailureKind::CannotCreate));
   EXPECT_TRUE(rig.Main->isVisible());
 }
 

@@ -33,9 +33,9 @@ class TCollectingView : public TLiveView {
     Frames.push_back(std::move(frame));
     FChanged.notify_all();
   }
-  void Failed(const std::string& message) override {
+  void Failed(const TFailure& failure) override {
     std::lock_guard lock(FMutex);
-    Failures.push_back(message);
+    Failures.push_back(failure.Message);
     FChanged.notify_all();
   }
   void Retrying() override { ++Retries; }
@@ -172,7 +172,7 @@ TEST(Recording, HoldsTheFramesCapturedWithTheirTimes) {
     session.Stop();
     auto end = Clock::now();
     for (const auto& frame : view.Frames) recording.Add(frame);
-    EXPECT_EQ(recording.Finish(end), "");
+    EXPECT_EQ(recording.Finish(end).Message, "");
     std::string bytes = testing::ReadBytes(folder / "clip.webp");
     WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
     WebPAnimDecoderOptions options;

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <vector>
 
 #include "FailureHints.h"
 #include "ModelPort.h"
+#include "RuntimeErrors.h"
 
 namespace korbenit {
 namespace {
@@ -336,32 +339,72 @@ TEST(Transfer, AStopDuringTheSettlingPauseSendsNoCommand) {
 }
 
 // The failures people meet most, each with its hint; others have none.
-TEST(FailureHints, KnownFailuresGetAHint) {
+// Every failure that leaves the serial and file layers carries its kind, decided from the
+// system's own numbers; the hint follows the kind alone.
+TEST(FailureHints, EachKindFromItsFailureGetsItsHint) {
+  using K = TFailureKind;
   struct Case {
-    std::string message;
+    std::function<void()> fail;
+    TFailureKind kind;
     const char* hintStart;
   };
-  for (const auto& c :
-       {Case{ESerialPort(1, 13).what(), "This user may not use the port, and no group"},
-        Case{ESerialPort(1, 16).what(), "Another program holds the port"},
-        Case{ESerialPort(1, 2).what(), "The port is not there"},
-        Case{ESerialPort(3, 5).what(), "The device went away"},
-        Case{ESerialPort(1, 25).what(), "That is not a serial port"},
-        Case{"B: No Data", "The device does not answer: is USB switched on"},
-        Case{"Datei /home/u/x.bmp kann nicht erstellt werden", "No file can be made there"},
-        Case{"Stream-Write-Fehler", "The file could not be written whole"},
-        Case{"S: No Data", "The device stopped answering in the middle"},
-        Case{"no device port found", "No USB serial port is present"},
-        Case{ESerialPort(1, 22).what(), ""}, Case{"", ""}}) {
-    std::string hint = FailureHint(c.message);
-    EXPECT_EQ(hint.substr(0, std::string(c.hintStart).size()), c.hintStart) << c.message;
-    EXPECT_EQ(hint.empty(), std::string(c.hintStart).empty()) << c.message;
+  const Case cases[] = {
+      {[] { throw ESerialPort(1, EACCES); }, K::Permission, "This user may not use the port, and no"},
+      {[] { throw ESerialPort(1, EBUSY); }, K::Busy, "Another program holds the port"},
+      {[] { throw ESerialPort(1, ENOENT); }, K::Missing, "The port is not there"},
+      {[] { throw ESerialPort(1, ENOTTY); }, K::NotSerialPort, "That is not a serial port"},
+      {[] { throw ESerialPort(3, EIO); }, K::DeviceLost, "The device went away"},
+      {[] { throw ESerialPort(2, EIO); }, K::DeviceLost, "The device went away"},
+      {[] { throw ESerialPort(1, EINVAL); }, K::Other, ""},
+      {[] { throw ESerialPort(23, ENOENT); }, K::Other, ""},
+      {[] { throw EFCreateError("/x/y.bmp"); }, K::CannotCreate, "No file can be made there"},
+      {[] { throw EWriteError(); }, K::WriteFailed, "The file could not be written whole"},
+      {[] { throw std::runtime_error("anything"); }, K::Other, ""},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.fail();
+    } catch (const std::exception& e) {
+      SCOPED_TRACE(e.what());
+      EXPECT_EQ(FailureKindOf(e), c.kind);
+      std::string hint = FailureHint(FailureKindOf(e));
+      EXPECT_EQ(hint.substr(0, std::string(c.hintStart).size()), c.hintStart);
+      EXPECT_EQ(hint.empty(), std::string(c.hintStart).empty());
+    }
   }
-  // Knowing the port's group, a refused open names it.
-  EXPECT_EQ(FailureHint(ESerialPort(1, 13).what(), "uucp"),
+  // Knowing the port's group, a refused open names it; other kinds ignore it.
+  EXPECT_EQ(FailureHint(K::Permission, "uucp"),
             "This user may not use the port: join its group uucp (\"sudo usermod -aG uucp "
             "$USER\") and log in again.");
-  EXPECT_EQ(FailureHint(ESerialPort(1, 16).what(), "uucp"), FailureHint(ESerialPort(1, 16).what()));
+  EXPECT_EQ(FailureHint(K::Busy, "uucp"), FailureHint(K::Busy));
+}
+
+// What the device does wrong decides the kind: silence to the opening commands, silence in
+// the middle of the picture, or an answer that is not the protocol's.
+TEST(FailureHints, TheDevicesFaultsHaveTheirKinds) {
+  struct Case {
+    TDeviceFault fault;
+    std::string message;
+    TFailureKind kind;
+  };
+  for (const auto& c : {Case{{K::Silence, 'B', -1, 0}, "B: No Data", TFailureKind::NoAnswer},
+                        Case{{K::Silence, 'S', 100, 0}, "S: No Data", TFailureKind::AnswerStopped},
+                        Case{{K::WrongStartByte, 'I', -1, 0x1D}, "I: No Data", TFailureKind::Protocol},
+                        Case{{K::PayloadLength, 'S', 5, 479}, "S: No Data", TFailureKind::Protocol}}) {
+    SCOPED_TRACE(c.message);
+    TModelPort port;
+    port.Model.AddFault(c.fault);
+    TStopToken stop;
+    TDeviceSession session(port, stop);
+    session.Open("ttyKORB0");
+    try {
+      session.FetchFrame([](int, const TLineColours&) {});
+      ADD_FAILURE() << "no failure";
+    } catch (const ENoData& e) {
+      EXPECT_EQ(e.what(), c.message);
+      EXPECT_EQ(e.Kind(), c.kind);
+    }
+  }
 }
 
 TEST(Transfer, ASecondTransferStartsFromABlackPicture) {
