@@ -24,6 +24,9 @@ case "${1:-}" in
     for dir in serial capture cli; do
       ctest --test-dir build-tsan/tests/$dir --output-on-failure -j2 || status=1
     done
+    # Stops from another thread at random moments, many times over.
+    KORBENIT_STOP_ROUNDS=200 build-tsan/tests/capture/capture_tests --gtest_filter='Stop.*' \
+      --gtest_brief=1 || status=1
     exit $status
     ;;
 esac

@@ -10,11 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "DeviceModel.h"
+#include "DeviceSession.h"
 #include "Recording.h"
 #include "SimulatorProcess.h"
 #include "TempFolder.h"
@@ -197,6 +202,70 @@ TEST(Recording, HoldsTheFramesCapturedWithTheirTimes) {
         std::chrono::duration_cast<std::chrono::milliseconds>(end - view.Frames.front()->Captured);
     EXPECT_LE(std::abs(ends - length.count()), 10 * static_cast<long>(frames)) << ends << " ms";
   }
+}
+
+// A stop asked from another thread at any moment (opening, settling, in a line, between
+// frames) ends the capture, the live session or the recording and leaves the port set
+// back and released. The thread sanitizer's run repeats it 200 times (KORBENIT_STOP_ROUNDS).
+TEST(Stop, FromAnotherThreadAtAnyMomentLeavesThePortSetBack) {
+  const char* rounds = std::getenv("KORBENIT_STOP_ROUNDS");
+  int count = rounds ? std::atoi(rounds) : 5;
+  testing::TTempFolder folder;
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--moving"});
+  auto wait = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  auto stopFromAnotherThread = [](const std::function<void()>& stop) { std::thread(stop).join(); };
+  auto capture = [&](int stopAfter) {
+    TSerialPort port;
+    port.SetEvents({});
+    TStopToken stop;
+    std::thread owner([&] {
+      TDeviceSession session(port, stop);
+      try {
+        session.Open(simulator.Name());
+        session.Settle();
+        for (;;) session.FetchFrame([](int, const TLineColours&) {});
+      } catch (const TFrameStopped&) {
+      } catch (const std::exception& e) {
+        EXPECT_TRUE(stop.Requested()) << e.what();
+      }
+    });
+    wait(stopAfter);
+    stop.Request();
+    owner.join();
+  };
+  auto live = [&](int stopAfter) {
+    TCollectingView view;
+    TLiveSession session(simulator.Name(), view);
+    session.Start();
+    wait(stopAfter);
+    stopFromAnotherThread([&] { session.Stop(); });
+    EXPECT_TRUE(view.Failures.empty());
+  };
+  auto record = [&](int stopAfter) {
+    struct TRecordingView : TCollectingView {
+      TRecording* Recording = nullptr;
+      void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override { Recording->Add(frame); }
+    } view;
+    TRecording recording(folder / "stop.gif", TAnimationFormat::Gif);
+    view.Recording = &recording;
+    TLiveSession session(simulator.Name(), view);
+    session.Start();
+    wait(stopAfter);
+    stopFromAnotherThread([&] { session.Stop(); });
+    recording.Finish(Clock::now());
+  };
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> moment(0, 400);
+  const std::pair<const char*, std::function<void(int)>> cases[] = {
+      {"capture", capture}, {"live", live}, {"record", record}};
+  for (const auto& [name, run] : cases)
+    for (int round = 0; round < count; ++round) {
+      SCOPED_TRACE(std::string(name) + " round " + std::to_string(round));
+      run(moment(random));
+      TTerminalState state = StateOf(simulator.Link());
+      EXPECT_EQ(state.Speed, 9600u);
+      EXPECT_EQ(state.Exclusive, 0);
+    }
 }
 
 }  // namespace
