@@ -27,17 +27,11 @@ namespace {
 constexpr int MaxZoom = 6;
 constexpr std::size_t RateFrames = 10;
 
-QRgb ToRgb(TColor colour) {
-  return qRgb(RedOf(colour), GreenOf(colour), BlueOf(colour));
-}
-
-QImage ImageOf(const TLiveFrame& frame) {
+// The raster's 32-bit pixels are blue, green, red and 255 in memory, as the frame's
+// conversion writes them.
+QImage ImageOf(const TFrame& frame) {
   QImage image(ScreenWidth, ScreenHeight, QImage::Format_RGB32);
-  for (int y = 0; y < ScreenHeight; ++y) {
-    auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < ScreenWidth; ++x)
-      row[x] = ToRgb(frame.Pixels[static_cast<std::size_t>(y * ScreenWidth + x)]);
-  }
+  for (int y = 0; y < ScreenHeight; ++y) WriteBgrxRow(frame.Line(y), ScreenWidth, image.scanLine(y));
   return image;
 }
 
@@ -59,7 +53,7 @@ QString FreeFileName(const QString& folder, const QString& name, const QString& 
 class TLive::TBridge : public TLiveView {
  public:
   struct TArrivals {
-    std::shared_ptr<const TLiveFrame> Frame;
+    std::shared_ptr<const TFrame> Frame;
     std::optional<TFailure> Failure;
     bool Retrying = false;
   };
@@ -69,14 +63,13 @@ class TLive::TBridge : public TLiveView {
     FLines.fill(Qt::black);
   }
 
-  void LineArrived(int line, const TLineColours& colours) override {
+  void LineArrived(int line, const TScreenLine& words) override {
     std::lock_guard lock(FMutex);
-    auto* row = reinterpret_cast<QRgb*>(FLines.scanLine(line));
-    for (std::size_t x = 0; x < colours.size(); ++x) row[x] = ToRgb(colours[x]);
+    WriteBgrxRow(words.data(), ScreenWidth, FLines.scanLine(line));
     FFirstDirty = std::min(FFirstDirty, line);
     FLastDirty = std::max(FLastDirty, line);
   }
-  void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override {
+  void FrameArrived(std::shared_ptr<const TFrame> frame) override {
     std::lock_guard lock(FMutex);
     FArrivals.Frame = std::move(frame);
     FArrivals.Failure.reset();
@@ -381,7 +374,7 @@ QString TLive::Snapshot() {
   QString folder = FHost.SnapshotFolder ? FHost.SnapshotFolder() : QStringLiteral(".");
   QString path = FreeFileName(folder, TimeStampedName(), extension);
   try {
-    TPicture picture = ToPicture(ImageOf(*FFrame));
+    TPicture picture = PictureOf(*FFrame);
     if (type == 2)
       SaveJpegFile(picture, path.toStdString());
     else

@@ -117,7 +117,7 @@ class TLive : public QWidget {
   std::unique_ptr<TRecording> FRecording;
   QString FRecordingName;
   QTimer FRecordingClock;
-  std::shared_ptr<const TLiveFrame> FFrame;
+  std::shared_ptr<const TFrame> FFrame;
   std::deque<std::chrono::steady_clock::time_point> FFrameTimes;
   QTimer FRepaint;
   QString FStatusText;

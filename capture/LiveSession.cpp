@@ -39,13 +39,13 @@ bool TLiveSession::MirrorUntilFailure(TFailure& failure) {
     session.Open(FPortName);
     session.Settle();
     for (;;) {
-      session.FetchFrame([this](int line, const TLineColours& colours) {
-        std::copy(colours.begin(), colours.end(), FFrame->Pixels.begin() + line * ScreenWidth);
-        FView.LineArrived(line, colours);
+      session.FetchFrame([this](int line, const TScreenLine& words) {
+        std::copy(words.begin(), words.end(), FFrame->Line(line));
+        FView.LineArrived(line, words);
       });
       FFrame->Captured = std::chrono::steady_clock::now();
       FFrame->Number = ++FFrames;
-      FView.FrameArrived(std::make_shared<const TLiveFrame>(*FFrame));
+      FView.FrameArrived(std::make_shared<const TFrame>(*FFrame));
     }
   } catch (const TFrameStopped&) {
     return false;

@@ -9,17 +9,11 @@
 #include <thread>
 
 #include "DeviceSession.h"
+#include "Frame.h"
 #include "SerialPort.h"
 
 namespace korbenit {
 
-// One complete picture of a live session: 240 x 320 colours, row by row, with the moment
-// its last line arrived and its number in the session (from 1).
-struct TLiveFrame {
-  std::array<TColor, ScreenWidth * ScreenHeight> Pixels{};
-  std::chrono::steady_clock::time_point Captured;
-  uint64_t Number = 0;
-};
 
 // What a live session tells its view. Every call comes from the session's own thread;
 // a window hands them on to its own thread and never blocks here for long.
@@ -27,8 +21,8 @@ class TLiveView {
  public:
   virtual ~TLiveView() = default;
   // A line as it arrives, over the previous frame's.
-  virtual void LineArrived(int line, const TLineColours& colours) = 0;
-  virtual void FrameArrived(std::shared_ptr<const TLiveFrame> frame) = 0;
+  virtual void LineArrived(int line, const TScreenLine& words) = 0;
+  virtual void FrameArrived(std::shared_ptr<const TFrame> frame) = 0;
   // The transfer's own message for what went wrong; the port is closed again and the
   // session tries once a second until the device answers or it is stopped.
   virtual void Failed(const TFailure& failure) = 0;
@@ -59,7 +53,7 @@ class TLiveSession {
   std::string FPortName;
   TLiveView& FView;
   TSerialPort FPort;
-  std::unique_ptr<TLiveFrame> FFrame = std::make_unique<TLiveFrame>();
+  std::unique_ptr<TFrame> FFrame = std::make_unique<TFrame>();
   uint64_t FFrames = 0;
   std::unique_ptr<TStopToken> FStop;
   std::thread FThread;

@@ -3,19 +3,6 @@
 #include <vector>
 
 namespace korbenit {
-namespace {
-
-std::vector<uint8_t> RgbOf(const TLiveFrame& frame) {
-  std::vector<uint8_t> rgb(3 * frame.Pixels.size());
-  for (std::size_t i = 0; i < frame.Pixels.size(); ++i) {
-    rgb[3 * i] = RedOf(frame.Pixels[i]);
-    rgb[3 * i + 1] = GreenOf(frame.Pixels[i]);
-    rgb[3 * i + 2] = BlueOf(frame.Pixels[i]);
-  }
-  return rgb;
-}
-
-}  // namespace
 
 TRecording::TRecording(const std::string& path, TAnimationFormat format)
     : FFile(CreateAnimationFile(path, format, ScreenWidth, ScreenHeight)),
@@ -46,7 +33,7 @@ void TRecording::Flush(TClock::time_point end) {
   FWake.notify_all();
 }
 
-void TRecording::Add(std::shared_ptr<const TLiveFrame> frame) {
+void TRecording::Add(std::shared_ptr<const TFrame> frame) {
   Flush(frame->Captured);
   FPending = std::move(frame);
   ++FAdded;

@@ -29,7 +29,7 @@ class TRecording {
   TRecording& operator=(const TRecording&) = delete;
   ~TRecording();
 
-  void Add(std::shared_ptr<const TLiveFrame> frame);
+  void Add(std::shared_ptr<const TFrame> frame);
   void Pause(TClock::time_point now);
   // Ends the recording, its last frame lasting until now, and answers the writer's
   // failure, or none once the file stands whole under its name.
@@ -46,7 +46,7 @@ class TRecording {
 
  private:
   struct TJob {
-    std::shared_ptr<const TLiveFrame> Frame;
+    std::shared_ptr<const TFrame> Frame;
     int DurationMs = 0;
   };
 
@@ -55,7 +55,7 @@ class TRecording {
   TFailure WriteOut() noexcept;
 
   std::unique_ptr<TAnimationFile> FFile;
-  std::shared_ptr<const TLiveFrame> FPending;
+  std::shared_ptr<const TFrame> FPending;
   std::chrono::milliseconds FRecorded{0};
   int FAdded = 0;
   std::mutex FMutex;

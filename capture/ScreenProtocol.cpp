@@ -87,14 +87,13 @@ void TScreenProtocol::FetchFrame(const TLineSink& sink) {
   Check('B', ReadAnswer(FBuffer), positive);
   Request(OpenCommandI());
   Check('I', ReadAnswer(FBuffer), positive);
-  TLineColours colours;
+  TScreenLine words;
   for (int line = 0; line < ScreenHeight; ++line) {
     Request(LineCommand(line));
     Check('S', ReadAnswer(FBuffer), wholeLine);
-    for (std::size_t column = 0; column < colours.size(); ++column)
-      colours[column] =
-          ConvertPixel(static_cast<uint16_t>(FBuffer[2 * column] | FBuffer[2 * column + 1] << 8));
-    sink(line, colours);
+    for (std::size_t column = 0; column < words.size(); ++column)
+      words[column] = static_cast<uint16_t>(FBuffer[2 * column] | FBuffer[2 * column + 1] << 8);
+    sink(line, words);
     if (FStopRequested()) throw TFrameStopped{};
   }
 }

@@ -27,6 +27,8 @@ inline constexpr int SettlingPause = 200;
 
 using TAnswerBuffer = std::array<uint8_t, AnswerBufferSize>;
 using TLineColours = std::array<TColor, ScreenWidth>;
+// A line as the device sends it: RGB565 words.
+using TScreenLine = std::array<uint16_t, ScreenWidth>;
 
 constexpr TColor MakeColor(uint8_t red, uint8_t green, uint8_t blue) {
   return TColor{red} + 256u * green + 65536u * blue;
@@ -69,7 +71,7 @@ class ENoData : public EFailure {
 // The one copy of it, for a single transfer and a live session alike.
 class TScreenProtocol {
  public:
-  using TLineSink = std::function<void(int line, const TLineColours& colours)>;
+  using TLineSink = std::function<void(int line, const TScreenLine& words)>;
 
   TScreenProtocol(TSerialPortInterface& port, std::function<bool()> stopRequested)
       : FPort(port), FStopRequested(std::move(stopRequested)) {}
@@ -81,8 +83,8 @@ class TScreenProtocol {
   // is 0 or missing, -1 when a byte did not come, -100 for a wrong start byte. The
   // payload is taken as it arrives, as many bytes in one read as are there.
   int ReadAnswer(TAnswerBuffer& buffer);
-  // One picture: ESC B, ESC I, then ESC S for each line, each line converted and handed
-  // to sink as it arrives. Raises ENoData, or TFrameStopped when a stop is asked (it is
+  // One picture: ESC B, ESC I, then ESC S for each line, each line handed to sink as it
+  // arrives. Raises ENoData, or TFrameStopped when a stop is asked (it is
   // looked at before every command and after every line).
   void FetchFrame(const TLineSink& sink);
 

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "Frame.h"
+
 namespace korbenit {
 
 void TScreenTransfer::Exchange() {
@@ -9,8 +11,8 @@ void TScreenTransfer::Exchange() {
   FView.SetLampOpen(true);
   FView.ProcessMessages();
   FSession.Settle();
-  FSession.FetchFrame([this](int line, const TLineColours& colours) {
-    FView.PaintLine(line, colours);
+  FSession.FetchFrame([this](int line, const TScreenLine& words) {
+    FView.PaintLine(line, LineColours(words));
     FView.ProcessMessages();
   });
   FView.SetSaveAsEnabled(true);

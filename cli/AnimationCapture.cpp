@@ -24,15 +24,15 @@ class TAnimationCapture : public TLiveView {
                                                                    : TAnimationFormat::WebP) {}
 
   // From the live session's thread, or from the series' captures.
-  void Take(std::shared_ptr<const TLiveFrame> frame) {
+  void Take(std::shared_ptr<const TFrame> frame) {
     auto least = FOptions.Fps > 0 ? std::chrono::microseconds(1'000'000 / FOptions.Fps)
                                   : std::chrono::microseconds(0);
     if (FLast && frame->Captured - FLast->Captured < least) return;
     FLast = frame;
     FRecording.Add(std::move(frame));
   }
-  void LineArrived(int, const TLineColours&) override {}
-  void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override { Take(std::move(frame)); }
+  void LineArrived(int, const TScreenLine&) override {}
+  void FrameArrived(std::shared_ptr<const TFrame> frame) override { Take(std::move(frame)); }
   void Failed(const TFailure& failure) override {
     std::lock_guard lock(FMutex);
     if (FFailure.Empty()) FFailure = failure;
@@ -60,7 +60,7 @@ class TAnimationCapture : public TLiveView {
   std::string FName;
   const TCaptureOptions& FOptions;
   TRecording FRecording;
-  std::shared_ptr<const TLiveFrame> FLast;
+  std::shared_ptr<const TFrame> FLast;
   std::mutex FMutex;
   TFailure FFailure;
 };
@@ -75,10 +75,10 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
   auto first = Clock::now(), last = first;
   for (int index = 0; index < options.Count; ++index) {
     if (!session.Stop.SleepUntil(first + period * index)) break;
-    auto frame = std::make_shared<TLiveFrame>();
+    auto frame = std::make_shared<TFrame>();
     TFailure failure;
-    auto outcome = CaptureFrame(port, session.Stop, [&](int line, const TLineColours& colours) {
-      std::copy(colours.begin(), colours.end(), frame->Pixels.begin() + line * ScreenWidth);
+    auto outcome = CaptureFrame(port, session.Stop, [&](int line, const TScreenLine& words) {
+      std::copy(words.begin(), words.end(), frame->Line(line));
     }, failure);
     if (outcome == TOutcome::Stopped) break;  // what was taken is kept
     if (outcome == TOutcome::Failed) {

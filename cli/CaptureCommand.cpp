@@ -6,6 +6,7 @@
 
 #include "AnimationCapture.h"
 #include "DeviceCapture.h"
+#include "Frame.h"
 #include "FailureHints.h"
 #include "ImageFiles.h"
 #include "PortChoice.h"
@@ -51,31 +52,20 @@ std::size_t WritePicture(const TPicture& picture, const std::string& name, int q
   return unknown ? 0 : static_cast<std::size_t>(size);
 }
 
-// Rows hold blue, green, red and an unused byte, as the window's raster does.
-void PaintRow(TPicture& picture, int line, const TLineColours& colours) {
-  uint8_t* row = picture.MutableRow(line);
-  for (std::size_t x = 0; x < colours.size(); ++x) {
-    row[4 * x] = BlueOf(colours[x]);
-    row[4 * x + 1] = GreenOf(colours[x]);
-    row[4 * x + 2] = RedOf(colours[x]);
-    row[4 * x + 3] = 0xFF;
-  }
-}
-
 TOutcome CaptureOne(const std::string& port, const std::string& name,
                     const TCaptureOptions& options, TCaptureSession& session) {
-  TPicture picture = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
+  TFrame frame;
   TProgressBar progress(session.Err, options.Quiet ? 0 : session.ErrColumns);
   TFailure failure;
   TOutcome outcome =
-      CaptureFrame(port, session.Stop, [&](int line, const TLineColours& colours) {
-        PaintRow(picture, line, colours);
+      CaptureFrame(port, session.Stop, [&](int line, const TScreenLine& words) {
+        std::copy(words.begin(), words.end(), frame.Line(line));
         progress.Line(line + 1);
       }, failure);
   progress.Clear();
   if (outcome == TOutcome::Failed) ReportFailure(failure, session.Err, port);
   if (outcome != TOutcome::Saved) return outcome;
-  std::size_t bytes = WritePicture(picture, name, options.Quality, session.Out);
+  std::size_t bytes = WritePicture(PictureOf(frame), name, options.Quality, session.Out);
   if (!options.Quiet)
     session.Err << "saved " << name << " (" << ScreenWidth << " x " << ScreenHeight << ", " << bytes
                 << " bytes, " << progress.ElapsedMs() << " ms)\n";

@@ -32,8 +32,8 @@ using Clock = std::chrono::steady_clock;
 // Keeps what the session tells, from its thread, for the test's.
 class TCollectingView : public TLiveView {
  public:
-  void LineArrived(int, const TLineColours&) override { ++Lines; }
-  void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override {
+  void LineArrived(int, const TScreenLine&) override { ++Lines; }
+  void FrameArrived(std::shared_ptr<const TFrame> frame) override {
     std::lock_guard lock(FMutex);
     Frames.push_back(std::move(frame));
     FChanged.notify_all();
@@ -53,7 +53,7 @@ class TCollectingView : public TLiveView {
   }
 
   std::atomic<int> Lines{0}, Retries{0};
-  std::vector<std::shared_ptr<const TLiveFrame>> Frames;
+  std::vector<std::shared_ptr<const TFrame>> Frames;
   std::vector<std::string> Failures;
 
  private:
@@ -62,10 +62,10 @@ class TCollectingView : public TLiveView {
 };
 
 // The moving screen's frame n as the live session must hold it.
-bool ShowsMovingFrame(const TLiveFrame& frame, int n) {
+bool ShowsMovingFrame(const TFrame& frame, int n) {
   std::vector<uint16_t> screen = TDeviceModel::MovingScreen(n);
   for (std::size_t i = 0; i < screen.size(); ++i)
-    if (frame.Pixels[i] != ConvertPixel(screen[i])) return false;
+    if (frame.Pixels[i] != screen[i]) return false;
   return true;
 }
 
@@ -191,10 +191,11 @@ TEST(Recording, HoldsTheFramesCapturedWithTheirTimes) {
     while (WebPAnimDecoderHasMoreFrames(decoder.get())) {
       uint8_t* rgba = nullptr;
       WebPAnimDecoderGetNext(decoder.get(), &rgba, &ends);
-      const TLiveFrame& sent = *view.Frames[frames++];
+      const TFrame& sent = *view.Frames[frames++];
       bool exact = true;
       for (std::size_t i = 0; i < sent.Pixels.size() && exact; ++i)
-        exact = MakeColor(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]) == sent.Pixels[i];
+        exact = MakeColor(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]) ==
+                ConvertPixel(sent.Pixels[i]);
       EXPECT_TRUE(exact) << "frame " << frames;
     }
     EXPECT_EQ(frames, view.Frames.size());
@@ -223,7 +224,7 @@ TEST(Stop, FromAnotherThreadAtAnyMomentLeavesThePortSetBack) {
       try {
         session.Open(simulator.Name());
         session.Settle();
-        for (;;) session.FetchFrame([](int, const TLineColours&) {});
+        for (;;) session.FetchFrame([](int, const TScreenLine&) {});
       } catch (const TFrameStopped&) {
       } catch (const std::exception& e) {
         EXPECT_TRUE(stop.Requested()) << e.what();
@@ -244,7 +245,7 @@ TEST(Stop, FromAnotherThreadAtAnyMomentLeavesThePortSetBack) {
   auto record = [&](int stopAfter) {
     struct TRecordingView : TCollectingView {
       TRecording* Recording = nullptr;
-      void FrameArrived(std::shared_ptr<const TLiveFrame> frame) override { Recording->Add(frame); }
+      void FrameArrived(std::shared_ptr<const TFrame> frame) override { Recording->Add(frame); }
     } view;
     TRecording recording(folder / "stop.gif", TAnimationFormat::Gif);
     view.Recording = &recording;

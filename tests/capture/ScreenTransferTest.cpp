@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FailureHints.h"
+#include "Frame.h"
 #include "ModelPort.h"
 #include "RuntimeErrors.h"
 
@@ -81,6 +82,19 @@ TEST(PixelConversion, FillsLowBitsWithOnes) {
                  Case{0x07E0, 7, 255, 7}, Case{0x001F, 7, 3, 255}, Case{0x8410, 135, 131, 135}}) {
     SCOPED_TRACE(c.word);
     EXPECT_EQ(ConvertPixel(c.word), MakeColor(c.red, c.green, c.blue));
+    // Every picture made of a frame holds the same colour, wherever the pixel stands.
+    TFrame frame;
+    frame.Line(ScreenHeight - 1)[ScreenWidth - 1] = c.word;
+    TScreenLine line{};
+    line.back() = c.word;
+    EXPECT_EQ(LineColours(line).back(), MakeColor(c.red, c.green, c.blue));
+    TPicture picture = PictureOf(frame);
+    const uint8_t* bgrx = picture.Row(ScreenHeight - 1) + 4 * (ScreenWidth - 1);
+    EXPECT_EQ(std::vector<uint8_t>(bgrx, bgrx + 4),
+              (std::vector<uint8_t>{c.blue, c.green, c.red, 255}));
+    std::vector<uint8_t> rgb = RgbOf(frame);
+    EXPECT_EQ(std::vector<uint8_t>(rgb.end() - 3, rgb.end()),
+              (std::vector<uint8_t>{c.red, c.green, c.blue}));
   }
 }
 
@@ -398,7 +412,7 @@ TEST(FailureHints, TheDevicesFaultsHaveTheirKinds) {
     TDeviceSession session(port, stop);
     session.Open("ttyKORB0");
     try {
-      session.FetchFrame([](int, const TLineColours&) {});
+      session.FetchFrame([](int, const TScreenLine&) {});
       ADD_FAILURE() << "no failure";
     } catch (const ENoData& e) {
       EXPECT_EQ(e.what(), c.message);
