@@ -1,24 +1,13 @@
 #include "OutputNames.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 
 #include "ImageFiles.h"
+#include "RuntimePlatform.h"
 
 namespace korbenit {
-namespace {
-
-std::string WithErrno(const std::string& what) {
-  return what + ": " + std::strerror(errno);
-}
-
-}  // namespace
 
 std::optional<TNumberPattern> NumberPatternOf(const std::string& name) {
   std::optional<TNumberPattern> found;
@@ -85,14 +74,15 @@ void CheckOutputs(const std::vector<std::string>& names, const TCaptureOptions& 
     }
     std::filesystem::path file(name);
     std::string folder = file.has_parent_path() ? file.parent_path().string() : ".";
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) throw EUsage(WithErrno("folder \"" + folder + "\""));
-    if (!S_ISDIR(info.st_mode)) throw EUsage("\"" + folder + "\" is not a folder");
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
-      throw EUsage(WithErrno("cannot write in \"" + folder + "\""));
-    if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    TPathInfo info;
+    if (int error = LookAtPath(folder, true, info))
+      throw EUsage("folder \"" + folder + "\": " + SystemErrorText(error));
+    if (!info.IsFolder) throw EUsage("\"" + folder + "\" is not a folder");
+    if (int error = MayCreateFilesIn(folder))
+      throw EUsage("cannot write in \"" + folder + "\": " + SystemErrorText(error));
+    if (LookAtPath(name, true, info) == 0 && info.IsFolder)
       throw EUsage("\"" + name + "\" is a folder");
-    if (::lstat(name.c_str(), &info) == 0 && !options.Force)
+    if (LookAtPath(name, false, info) == 0 && !options.Force)
       throw EUsage("\"" + name + "\" exists; --force replaces it");
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -42,19 +43,8 @@ class TReplacingFile {
   void Commit();
 
  private:
-  void UseInPlace(int handle);
-  bool TakeOverIdentity(int old);
-  void CommitInPlace();
-  void NameTemporary();
-  void Discard() noexcept;
-
-  std::string FPath;       // the name given, for messages
-  std::string FTarget;     // the file that is replaced: the end of any link chain
-  std::string FTemporary;  // the temporary's name; empty while it has none
-  int FHandle = -1;
-  std::string FHeld;  // the content of an in-place write, until Commit
-  bool FInPlace = false;
-  bool FCommitted = false;
+  struct TPlatform;
+  std::unique_ptr<TPlatform> FPlatform;
 };
 
 // Whether an existing file at path may be written by this process; true when there is
@@ -76,16 +66,8 @@ class TFileLock {
   ~TFileLock();
 
  private:
-  int FHandle = -1;
+  struct TPlatform;
+  std::unique_ptr<TPlatform> FPlatform;
 };
-
-// The seam over creating the temporary file, so tests can make a folder refuse it.
-// Answers a descriptor (or -1 with errno) and sets name when the file has one.
-namespace safe_file_seam {
-using TCreateTemporary = int (*)(const std::string& folder, std::string& name);
-extern TCreateTemporary CreateTemporary;
-// The named temporary that file systems without unnamed files get.
-int CreateNamedTemporary(const std::string& folder, std::string& name);
-}  // namespace safe_file_seam
 
 }  // namespace korbenit

@@ -5,6 +5,7 @@
 // writer was killed. Files are created with mode 0666 and the kernel applies the umask.
 #include "../RuntimePlatform.h"
 #include "../SafeFile.h"
+#include "SafeFileSeam.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -213,9 +214,55 @@ namespace {
 
 }  // namespace
 
+struct TReplacingFile::TPlatform {
+  explicit TPlatform(std::string path);
+  TPlatform(const TPlatform&) = delete;
+  TPlatform& operator=(const TPlatform&) = delete;
+  ~TPlatform();
+
+  void TakePermissionsOf(const std::string& source);
+  void Write(const void* data, std::size_t size);
+  void PatchAt(std::size_t offset, const void* data, std::size_t size);
+  void Commit();
+  void UseInPlace(int handle);
+  bool TakeOverIdentity(int old);
+  void CommitInPlace();
+  void NameTemporary();
+  void Discard() noexcept;
+
+  std::string FPath;       // the name given, for messages
+  std::string FTarget;     // the file that is replaced: the end of any link chain
+  std::string FTemporary;  // the temporary's name; empty while it has none
+  int FHandle = -1;
+  std::string FHeld;  // the content of an in-place write, until Commit
+  bool FInPlace = false;
+  bool FCommitted = false;
+};
+
+TReplacingFile::TReplacingFile(std::string path)
+    : FPlatform(std::make_unique<TPlatform>(std::move(path))) {}
+
+TReplacingFile::~TReplacingFile() = default;
+
+void TReplacingFile::TakePermissionsOf(const std::string& source) {
+  FPlatform->TakePermissionsOf(source);
+}
+
+void TReplacingFile::Write(const void* data, std::size_t size) {
+  FPlatform->Write(data, size);
+}
+
+void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t size) {
+  FPlatform->PatchAt(offset, data, size);
+}
+
+void TReplacingFile::Commit() {
+  FPlatform->Commit();
+}
+
 // The target is opened before anything else, without following a last link and without
 // waiting on a pipe: the kernel's own checks decide whether it may be written at all.
-TReplacingFile::TReplacingFile(std::string path) : FPath(std::move(path)) {
+TReplacingFile::TPlatform::TPlatform(std::string path) : FPath(std::move(path)) {
   if (FPath.empty() || FPath.back() == '/') throw EFCreateError(FPath);
   if (NameTooLong(FPath)) throw EFCreateError(FPath, TFailureKind::NameTooLong);
   auto target = FollowLinks(FPath);
@@ -247,7 +294,7 @@ TReplacingFile::TReplacingFile(std::string path) : FPath(std::move(path)) {
 }
 
 // The old file's group, mode and attributes; false when the new file cannot take them.
-bool TReplacingFile::TakeOverIdentity(int old) {
+bool TReplacingFile::TPlatform::TakeOverIdentity(int old) {
   struct stat existing {
   }, fresh{};
   if (::fstat(old, &existing) != 0 || ::fstat(FHandle, &fresh) != 0) return false;
@@ -258,29 +305,29 @@ bool TReplacingFile::TakeOverIdentity(int old) {
 }
 
 // The old content stays until Commit.
-void TReplacingFile::UseInPlace(int handle) {
+void TReplacingFile::TPlatform::UseInPlace(int handle) {
   FHandle = handle;
   FInPlace = true;
 }
 
-void TReplacingFile::TakePermissionsOf(const std::string& source) {
+void TReplacingFile::TPlatform::TakePermissionsOf(const std::string& source) {
   struct stat info {};
   if (::stat(source.c_str(), &info) != 0 || ::fchmod(FHandle, info.st_mode & 07777) != 0)
     ThrowWriteError();
 }
 
-TReplacingFile::~TReplacingFile() {
+TReplacingFile::TPlatform::~TPlatform() {
   Discard();
 }
 
-void TReplacingFile::Discard() noexcept {
+void TReplacingFile::TPlatform::Discard() noexcept {
   if (FHandle >= 0) ::close(FHandle);
   FHandle = -1;
   if (!FCommitted && !FTemporary.empty()) ::unlink(FTemporary.c_str());
   FTemporary.clear();
 }
 
-void TReplacingFile::Write(const void* data, std::size_t size) {
+void TReplacingFile::TPlatform::Write(const void* data, std::size_t size) {
   const char* bytes = static_cast<const char*>(data);
   if (FInPlace) {
     WithRuntimeMemoryError([&] { FHeld.append(bytes, size); });
@@ -295,7 +342,7 @@ void TReplacingFile::Write(const void* data, std::size_t size) {
   }
 }
 
-void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t size) {
+void TReplacingFile::TPlatform::PatchAt(std::size_t offset, const void* data, std::size_t size) {
   const char* bytes = static_cast<const char*>(data);
   if (FInPlace) {
     if (offset + size > FHeld.size()) throw EWriteError();
@@ -307,7 +354,7 @@ void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t s
 }
 
 // An unnamed file gets its name only now, complete and on disk.
-void TReplacingFile::NameTemporary() {
+void TReplacingFile::TPlatform::NameTemporary() {
   std::string self = "/proc/self/fd/" + std::to_string(FHandle);
   std::string folder = FolderOf(FTarget);
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -323,7 +370,7 @@ void TReplacingFile::NameTemporary() {
 }
 
 // A kill in the middle of this can still leave the file cut; a full disk cannot.
-void TReplacingFile::CommitInPlace() {
+void TReplacingFile::TPlatform::CommitInPlace() {
   bool stored = ReserveSpace(FHandle, FHeld.size()) && WriteAllAt(FHandle, FHeld) &&
                 ::ftruncate(FHandle, static_cast<off_t>(FHeld.size())) == 0 &&
                 ::fsync(FHandle) == 0;
@@ -333,7 +380,7 @@ void TReplacingFile::CommitInPlace() {
   if (!stored || !closed) ThrowWriteError(stored ? errno : error);
 }
 
-void TReplacingFile::Commit() {
+void TReplacingFile::TPlatform::Commit() {
   if (FInPlace) {
     CommitInPlace();
     FCommitted = true;
@@ -369,7 +416,15 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
   }
 }
 
-TFileLock::TFileLock(const std::string& path, bool exclusive) {
+struct TFileLock::TPlatform {
+  int FHandle = -1;
+  ~TPlatform() {
+    if (FHandle >= 0) ::close(FHandle);
+  }
+};
+
+TFileLock::TFileLock(const std::string& path, bool exclusive)
+    : FPlatform(std::make_unique<TPlatform>()) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.Get() < 0) return;
@@ -383,14 +438,12 @@ TFileLock::TFileLock(const std::string& path, bool exclusive) {
     // A writer that replaced the file meanwhile left us holding the old one.
     if (::fstat(file.Get(), &locked) == 0 && ::stat(path.c_str(), &now) == 0 &&
         locked.st_dev == now.st_dev && locked.st_ino == now.st_ino) {
-      FHandle = file.Release();
+      FPlatform->FHandle = file.Release();
       return;
     }
   }
 }
 
-TFileLock::~TFileLock() {
-  if (FHandle >= 0) ::close(FHandle);
-}
+TFileLock::~TFileLock() = default;
 
 }  // namespace korbenit

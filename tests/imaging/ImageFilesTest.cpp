@@ -18,6 +18,7 @@
 
 #include "FileSizeLimit.h"
 #include "SafeFile.h"
+#include "posix/SafeFileSeam.h"
 #include "RuntimeErrors.h"
 #include "TempFolder.h"
 

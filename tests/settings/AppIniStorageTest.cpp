@@ -11,6 +11,7 @@
 #include "FileSizeLimit.h"
 #include "RuntimeErrors.h"
 #include "SafeFile.h"
+#include "posix/SafeFileSeam.h"
 #include "TempFolder.h"
 #include "Unprivileged.h"
 

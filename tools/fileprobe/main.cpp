@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "SafeFile.h"
+#include "posix/SafeFileSeam.h"
 
 namespace {
 

@@ -1,0 +1,34 @@
+#pragma once
+
+// Everything the command line asks of the operating system around its console, in one
+// list; each platform provides it in its own folder (cli/posix/ here).
+#include <memory>
+
+#include "CaptureCommand.h"
+
+namespace korbenit {
+
+// A standard stream that is closed keeps its number taken by one that refuses writing,
+// so the port or a picture never lands there and writing to it fails as it should.
+void HoldClosedStandardStreams();
+
+// Whether standard output is a terminal, and how wide standard error's terminal is (0
+// for none).
+bool StandardOutputIsTerminal();
+int StandardErrorColumns();
+
+// While it lives, the requests to end (Ctrl+C, a terminal hang-up, a termination
+// request) are taken by a thread of its own and handed to stop, which only signals.
+class TInterruptWatch {
+ public:
+  explicit TInterruptWatch(TStopRequest& stop);
+  TInterruptWatch(const TInterruptWatch&) = delete;
+  TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+  ~TInterruptWatch();
+
+ private:
+  struct TPlatform;
+  std::unique_ptr<TPlatform> FPlatform;
+};
+
+}  // namespace korbenit
