@@ -31,7 +31,8 @@ constexpr std::size_t RateFrames = 10;
 // conversion writes them.
 QImage ImageOf(const TFrame& frame) {
   QImage image(ScreenWidth, ScreenHeight, QImage::Format_RGB32);
-  for (int y = 0; y < ScreenHeight; ++y) WriteBgrxRow(frame.Line(y), ScreenWidth, image.scanLine(y));
+  for (int y = 0; y < ScreenHeight; ++y)
+    WriteBgrxRow(frame.Line(y), ScreenWidth, image.scanLine(y));
   return image;
 }
 
@@ -45,128 +46,10 @@ QString FreeFileName(const QString& folder, const QString& name, const QString& 
   return path;
 }
 
-// Hands what the session tells, from its thread, to the window's: the newest frame and
-// the device's state, taken by the window at its next turn (however slow the window, at
-// most one call is waiting and one frame is kept), and the newest lines, which the window
-// fetches when it repaints: a wake-up of the window for every line would cost more than
-// the line.
-class TLive::TBridge : public TLiveView {
- public:
-  struct TArrivals {
-    std::shared_ptr<const TFrame> Frame;
-    std::optional<TFailure> Failure;
-    bool Retrying = false;
-  };
-
-  explicit TBridge(TLive& window)
-      : FWindow(window), FLines(ScreenWidth, ScreenHeight, QImage::Format_RGB32) {
-    FLines.fill(Qt::black);
-  }
-
-  void LineArrived(int line, const TScreenLine& words) override {
-    std::lock_guard lock(FMutex);
-    WriteBgrxRow(words.data(), ScreenWidth, FLines.scanLine(line));
-    FFirstDirty = std::min(FFirstDirty, line);
-    FLastDirty = std::max(FLastDirty, line);
-  }
-  void FrameArrived(std::shared_ptr<const TFrame> frame) override {
-    std::lock_guard lock(FMutex);
-    FArrivals.Frame = std::move(frame);
-    FArrivals.Failure.reset();
-    FArrivals.Retrying = false;
-    Post();
-  }
-  void Failed(const TFailure& failure) override {
-    std::lock_guard lock(FMutex);
-    FArrivals.Failure = failure;
-    Post();
-  }
-  void Retrying() override {
-    std::lock_guard lock(FMutex);
-    FArrivals.Retrying = true;
-    Post();
-  }
-
-  TArrivals Take() {
-    std::lock_guard lock(FMutex);
-    FPosted = false;
-    return std::exchange(FArrivals, {});
-  }
-
-  // The lines that came since the last call, into picture.
-  void TakeLines(QImage& picture) {
-    std::lock_guard lock(FMutex);
-    if (picture.size() != FLines.size()) picture = FLines.copy();
-    for (int line = FFirstDirty; line <= FLastDirty; ++line)
-      std::copy_n(FLines.constScanLine(line), FLines.bytesPerLine(), picture.scanLine(line));
-    FFirstDirty = ScreenHeight, FLastDirty = -1;
-  }
-
- private:
-  void Post() {
-    if (std::exchange(FPosted, true)) return;
-    QMetaObject::invokeMethod(
-        &FWindow, [window = &FWindow] { window->TakeArrivals(); }, Qt::QueuedConnection);
-  }
-
-  TLive& FWindow;
-  std::mutex FMutex;
-  QImage FLines;
-  TArrivals FArrivals;
-  int FFirstDirty = ScreenHeight, FLastDirty = -1;
-  bool FPosted = false;
-};
-
-int TLiveCanvas::PhysicalZoom() const {
-  double ratio = devicePixelRatioF();
-  if (Zoom > 0) return std::max(1, static_cast<int>(std::lround(Zoom * ratio)));
-  QSize room = size() * ratio;
-  QSize picture = PictureSize();
-  return std::max(1, std::min(room.width() / picture.width(), room.height() / picture.height()));
-}
-
-int TLiveCanvas::ShownZoom() const {
-  if (Zoom > 0) return Zoom;
-  return std::max(1, static_cast<int>(PhysicalZoom() / devicePixelRatioF()));
-}
-
-QSize TLiveCanvas::sizeHint() const {
-  return PictureSize() * std::max(1, Zoom);
-}
-
-QSize TLiveCanvas::PictureSize() const {
-  return QuarterTurns % 2 ? QSize(ScreenHeight, ScreenWidth) : QSize(ScreenWidth, ScreenHeight);
-}
-
-// Scaled in whole screen pixels without smoothing and placed on a whole screen pixel,
-// so every device pixel stays a sharp square at any screen scale; drawn straight from
-// the picture, with no scaled copy made.
-void TLiveCanvas::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.fillRect(rect(), Qt::black);
-  if (Picture.isNull()) return;
-  double ratio = devicePixelRatioF();
-  double scale = PhysicalZoom() / ratio;
-  QSize shown = PictureSize() * PhysicalZoom();
-  QSize room = size() * ratio;
-  QPointF corner((room.width() - shown.width()) / 2 / ratio,
-                 (room.height() - shown.height()) / 2 / ratio);
-  double width = ScreenWidth * scale, height = ScreenHeight * scale;
-  const QPointF turnedOrigin[] = {{0, 0}, {height, 0}, {width, height}, {0, width}};
-  QTransform place;
-  place.translate(corner.x() + turnedOrigin[QuarterTurns].x(),
-                  corner.y() + turnedOrigin[QuarterTurns].y());
-  place.rotate(90.0 * QuarterTurns);
-  place.scale(scale, scale);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  painter.setTransform(place);
-  painter.drawImage(QPointF(0, 0), Picture);
-}
-
 TLive::TLive(TLiveHost host, QWidget* parent)
     : QWidget(parent, Qt::Window),
       FHost(std::move(host)),
-      FBridge(std::make_unique<TBridge>(*this)) {
+      FBridge(std::make_unique<TLiveBridge>(*this, [this] { TakeArrivals(); })) {
   setWindowTitle(QStringLiteral("Live view"));
   // New lines are shown some thirty times a second while mirroring: as fast as eyes
   // follow, and cheap.
@@ -291,7 +174,7 @@ void TLive::ResumeAfterSuspend() {
 }
 
 void TLive::TakeArrivals() {
-  TBridge::TArrivals arrivals = FBridge->Take();
+  TLiveBridge::TArrivals arrivals = FBridge->Take();
   if (!FSession) return;
   if (arrivals.Frame) {
     FFrame = arrivals.Frame;
@@ -443,12 +326,12 @@ void TLive::EndRecording() {
   ButRecord->setText(QStringLiteral("Record"));
   cbRecordFormat->setEnabled(true);
   ShowStatus(QStringLiteral("Finishing ") + FRecordingName + QStringLiteral("..."));
-  ending->FinishInBackground(TRecording::TClock::now(), [this, ending,
-                                                         name = FRecordingName](TFailure failure) {
-    QMetaObject::invokeMethod(
-        this, [this, ending, name, failure] { RecordingEnded(ending, name, failure); },
-        Qt::QueuedConnection);
-  });
+  ending->FinishInBackground(
+      TRecording::TClock::now(), [this, ending, name = FRecordingName](TFailure failure) {
+        QMetaObject::invokeMethod(
+            this, [this, ending, name, failure] { RecordingEnded(ending, name, failure); },
+            Qt::QueuedConnection);
+      });
 }
 
 void TLive::RecordingEnded(TRecording* ending, const QString& name, const TFailure& failure) {

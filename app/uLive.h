@@ -14,6 +14,8 @@
 #include <mutex>
 
 #include "AppStorage.h"
+#include "LiveBridge.h"
+#include "LiveCanvas.h"
 #include "LiveSession.h"
 #include "Recording.h"
 
@@ -28,25 +30,6 @@ struct TLiveHost {
   // The save dialog, for a picture the user wants to name.
   std::function<void(const QImage&)> SaveAs;
   TCustomAppStorage* Settings = nullptr;  // section LiveView: Zoom, Rotation
-};
-
-// The picture, whole device pixels on the screen: zoomed 1 to 6 times (or the largest
-// whole zoom that fits) with no smoothing, and turned in quarter turns.
-class TLiveCanvas : public QWidget {
- public:
-  using QWidget::QWidget;
-  QImage Picture;
-  int Zoom = 2;  // 0: the largest that fits
-  int QuarterTurns = 0;
-  // The zoom in screen pixels per device pixel, whole on any screen scale.
-  int PhysicalZoom() const;
-  // The zoom shown, in window pixels per device pixel (for fitting, the one it came to).
-  int ShownZoom() const;
-  QSize PictureSize() const;  // turned, in device pixels
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
 };
 
 // The live view: the device's screen mirrored while it is open, newest lines over the
@@ -97,8 +80,6 @@ class TLive : public QWidget {
   void wheelEvent(QWheelEvent* event) override;
 
  private:
-  class TBridge;
-
   void BuildControls();
   void BuildShortcuts();
   void StopSession();
@@ -112,7 +93,7 @@ class TLive : public QWidget {
   void ShowRecording();
 
   TLiveHost FHost;
-  std::unique_ptr<TBridge> FBridge;
+  std::unique_ptr<TLiveBridge> FBridge;
   std::unique_ptr<TLiveSession> FSession;
   std::unique_ptr<TRecording> FRecording;
   QString FRecordingName;

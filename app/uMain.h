@@ -4,10 +4,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QString>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -18,8 +18,8 @@
 #include "Picture.h"
 #include "PortList.h"
 #include "ScreenTransfer.h"
-#include "WidgetPlacement.h"
 #include "SerialPortInterface.h"
+#include "WidgetPlacement.h"
 
 namespace korbenit {
 

@@ -22,7 +22,8 @@ bool TStopToken::Sleep(std::chrono::milliseconds time) {
 }
 
 bool TStopToken::SleepUntil(std::chrono::steady_clock::time_point moment) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(moment - std::chrono::steady_clock::now());
+  auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(moment - std::chrono::steady_clock::now());
   return left.count() <= 0 ? !Requested() : Sleep(left);
 }
 

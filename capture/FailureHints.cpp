@@ -39,7 +39,8 @@ const std::pair<TFailureKind, const char*> Hints[] = {
     {TFailureKind::CannotCreate,
      "No file can be made there: may this user write the folder, and is the name a file's "
      "name?"},
-    {TFailureKind::NameTooLong, "The file's name is too long for the system: choose a shorter one."},
+    {TFailureKind::NameTooLong,
+     "The file's name is too long for the system: choose a shorter one."},
     {TFailureKind::ReadOnly,
      "The file or its disk may not be written: choose another name or folder."},
     {TFailureKind::DiskFull, "The disk is full: make room and try again."},

@@ -1,7 +1,5 @@
 #include "LiveSession.h"
 
-
-
 namespace korbenit {
 namespace {
 

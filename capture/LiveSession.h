@@ -14,7 +14,6 @@
 
 namespace korbenit {
 
-
 // What a live session tells its view. Every call comes from the session's own thread;
 // a window hands them on to its own thread and never blocks here for long.
 class TLiveView {

@@ -63,7 +63,8 @@ struct TFrameStopped {};
 // it must. The kind tells silence from a wrong answer.
 class ENoData : public EFailure {
  public:
-  ENoData(char command, TFailureKind kind) : EFailure(std::string(1, command) + ": No Data", kind) {}
+  ENoData(char command, TFailureKind kind)
+      : EFailure(std::string(1, command) + ": No Data", kind) {}
 };
 
 // The device's screen protocol on an open port: each command goes out after a purge of

@@ -77,9 +77,12 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
     if (!session.Stop.SleepUntil(first + period * index)) break;
     auto frame = std::make_shared<TFrame>();
     TFailure failure;
-    auto outcome = CaptureFrame(port, session.Stop, [&](int line, const TScreenLine& words) {
-      std::copy(words.begin(), words.end(), frame->Line(line));
-    }, failure);
+    auto outcome = CaptureFrame(
+        port, session.Stop,
+        [&](int line, const TScreenLine& words) {
+          std::copy(words.begin(), words.end(), frame->Line(line));
+        },
+        failure);
     if (outcome == TOutcome::Stopped) break;  // what was taken is kept
     if (outcome == TOutcome::Failed) {
       ReportFailure(failure, session.Err, port);

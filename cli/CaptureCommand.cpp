@@ -6,8 +6,8 @@
 
 #include "AnimationCapture.h"
 #include "DeviceCapture.h"
-#include "Frame.h"
 #include "FailureHints.h"
+#include "Frame.h"
 #include "ImageFiles.h"
 #include "PortChoice.h"
 #include "Progress.h"
@@ -57,11 +57,13 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
   TFrame frame;
   TProgressBar progress(session.Err, options.Quiet ? 0 : session.ErrColumns);
   TFailure failure;
-  TOutcome outcome =
-      CaptureFrame(port, session.Stop, [&](int line, const TScreenLine& words) {
+  TOutcome outcome = CaptureFrame(
+      port, session.Stop,
+      [&](int line, const TScreenLine& words) {
         std::copy(words.begin(), words.end(), frame.Line(line));
         progress.Line(line + 1);
-      }, failure);
+      },
+      failure);
   progress.Clear();
   if (outcome == TOutcome::Failed) ReportFailure(failure, session.Err, port);
   if (outcome != TOutcome::Saved) return outcome;

@@ -30,7 +30,8 @@ void TProgressBar::Line(int lines) {
     line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
            std::string(static_cast<std::size_t>(width - filled), '.') + "]" + counts;
   }
-  if (static_cast<int>(line.size()) >= FColumns) line.resize(static_cast<std::size_t>(FColumns - 1));
+  if (static_cast<int>(line.size()) >= FColumns)
+    line.resize(static_cast<std::size_t>(FColumns - 1));
   FErr << "\r" << line << std::flush;
 }
 

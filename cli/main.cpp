@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     // line, or at once while the device is awaited: the port is set back and closed.
     TStopRequest stop;
     TInterruptWatch watch(stop);
-    TCaptureSession session{std::cout, std::cerr, StandardOutputIsTerminal(),
-                            StandardErrorColumns(), stop, {}};
+    TCaptureSession session{
+        std::cout, std::cerr, StandardOutputIsTerminal(), StandardErrorColumns(), stop, {}};
     return RunCaptureCommand(options, session);
   } catch (const EUsage& e) {
     std::cerr << "korbenit-capture: " << e.what() << "; see --help\n";

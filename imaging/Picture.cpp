@@ -42,7 +42,8 @@ void RgbRow(const TPicture& picture, int y, std::vector<uint8_t>& row) {
         int depth = picture.Depth();
         int bit = x * depth;
         unsigned index = (source[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
-        TPaletteEntry entry = index < picture.Palette().size() ? picture.Palette()[index] : TPaletteEntry{};
+        TPaletteEntry entry =
+            index < picture.Palette().size() ? picture.Palette()[index] : TPaletteEntry{};
         red = entry.Red, green = entry.Green, blue = entry.Blue;
       }
     }

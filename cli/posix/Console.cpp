@@ -61,7 +61,8 @@ struct TInterruptWatch::TPlatform {
   }
 };
 
-TInterruptWatch::TInterruptWatch(TStopRequest& stop) : FPlatform(std::make_unique<TPlatform>(stop)) {}
+TInterruptWatch::TInterruptWatch(TStopRequest& stop)
+    : FPlatform(std::make_unique<TPlatform>(stop)) {}
 
 TInterruptWatch::~TInterruptWatch() = default;
 

@@ -3,8 +3,8 @@
 // is complete, so a writer that is killed leaves nothing behind. File systems without
 // unnamed files get a short named temporary instead, which a later write removes if its
 // writer was killed. Files are created with mode 0666 and the kernel applies the umask.
-#include "../RuntimePlatform.h"
 #include "../SafeFile.h"
+#include "../RuntimePlatform.h"
 #include "SafeFileSeam.h"
 
 #include <dirent.h>

@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -168,8 +168,7 @@ int TakeTerminal(int fd) {
 
 }  // namespace
 
-TSerialDevice::TPlatform::TPlatform()
-    : AbortSignal(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+TSerialDevice::TPlatform::TPlatform() : AbortSignal(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TSerialDevice::TPlatform::~TPlatform() {
   if (AbortSignal >= 0) ::close(AbortSignal);

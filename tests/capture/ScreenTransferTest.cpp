@@ -363,7 +363,8 @@ TEST(FailureHints, EachKindFromItsFailureGetsItsHint) {
     const char* hintStart;
   };
   const Case cases[] = {
-      {[] { throw ESerialPort(1, EACCES); }, K::Permission, "This user may not use the port, and no"},
+      {[] { throw ESerialPort(1, EACCES); }, K::Permission,
+       "This user may not use the port, and no"},
       {[] { throw ESerialPort(1, EBUSY); }, K::Busy, "Another program holds the port"},
       {[] { throw ESerialPort(1, ENOENT); }, K::Missing, "The port is not there"},
       {[] { throw ESerialPort(1, ENOTTY); }, K::NotSerialPort, "That is not a serial port"},
@@ -401,10 +402,11 @@ TEST(FailureHints, TheDevicesFaultsHaveTheirKinds) {
     std::string message;
     TFailureKind kind;
   };
-  for (const auto& c : {Case{{K::Silence, 'B', -1, 0}, "B: No Data", TFailureKind::NoAnswer},
-                        Case{{K::Silence, 'S', 100, 0}, "S: No Data", TFailureKind::AnswerStopped},
-                        Case{{K::WrongStartByte, 'I', -1, 0x1D}, "I: No Data", TFailureKind::Protocol},
-                        Case{{K::PayloadLength, 'S', 5, 479}, "S: No Data", TFailureKind::Protocol}}) {
+  for (const auto& c :
+       {Case{{K::Silence, 'B', -1, 0}, "B: No Data", TFailureKind::NoAnswer},
+        Case{{K::Silence, 'S', 100, 0}, "S: No Data", TFailureKind::AnswerStopped},
+        Case{{K::WrongStartByte, 'I', -1, 0x1D}, "I: No Data", TFailureKind::Protocol},
+        Case{{K::PayloadLength, 'S', 5, 479}, "S: No Data", TFailureKind::Protocol}}) {
     SCOPED_TRACE(c.message);
     TModelPort port;
     port.Model.AddFault(c.fault);

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QWidget>
+
+namespace korbenit {
+
+// The picture, whole device pixels on the screen: zoomed 1 to 6 times (or the largest
+// whole zoom that fits) with no smoothing, and turned in quarter turns.
+class TLiveCanvas : public QWidget {
+ public:
+  using QWidget::QWidget;
+  QImage Picture;
+  int Zoom = 2;  // 0: the largest that fits
+  int QuarterTurns = 0;
+  // The zoom in screen pixels per device pixel, whole on any screen scale.
+  int PhysicalZoom() const;
+  // The zoom shown, in window pixels per device pixel (for fitting, the one it came to).
+  int ShownZoom() const;
+  QSize PictureSize() const;  // turned, in device pixels
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace korbenit
