@@ -40,6 +40,8 @@ struct TSerialDevice::TPlatform {
   TLineCounters LastErrors;
   // The last status query found nothing in the kernel's queue.
   std::atomic<bool> KernelQueueSeenEmpty{false};
+  // The last read took less than it asked for, so it emptied the kernel's queue.
+  std::atomic<bool> LastReadDrained{false};
 
   // The counters, or nothing when the port keeps none (pseudo-terminals among them).
   int ReadCounters(std::optional<TLineCounters>& counters) const;

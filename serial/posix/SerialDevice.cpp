@@ -272,8 +272,10 @@ int TSerialDevice::TPlatform::FillBuffer() {
   do {
     got = ::read(Fd, block, sizeof block);
   } while (got < 0 && errno == EINTR);
+  if (got < 0 && errno == EAGAIN) LastReadDrained.store(true, std::memory_order_relaxed);
   if (got < 0) return errno == EAGAIN ? 0 : errno;
   if (got == 0) return EIO;
+  LastReadDrained.store(got < static_cast<ssize_t>(sizeof block), std::memory_order_relaxed);
   std::lock_guard lock(InputMutex);
   Input.insert(Input.end(), block, block + got);
   Buffered.store(static_cast<int32_t>(Input.size() - InputPos), std::memory_order_relaxed);
@@ -458,8 +460,16 @@ int TSerialDevice::QueuedInput(int32_t& count) {
   return 0;
 }
 
+// A read that has just emptied the kernel's queue answers the query as well as the kernel
+// would: asking costs a system call for every packet of a line.
 int TSerialDevice::CheckInputStatus() {
-  if (FPlatform->Buffered.load(std::memory_order_relaxed) > 0) return 0;
+  auto& p = *FPlatform;
+  bool drained = p.LastReadDrained.exchange(false, std::memory_order_relaxed);
+  if (p.Buffered.load(std::memory_order_relaxed) > 0) return 0;
+  if (drained) {
+    p.KernelQueueSeenEmpty.store(true, std::memory_order_relaxed);
+    return 0;
+  }
   int32_t ignored = 0;
   return QueuedInput(ignored);
 }

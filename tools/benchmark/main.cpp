@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceCapture.h"
 #include "Measure.h"
 #include "ScreenTransfer.h"
 #include "SerialPort.h"
@@ -107,6 +108,20 @@ int main(int argc, char** argv) {
       walls.push_back(wall.count());
       cpus.push_back(cpu * 1000);
     }
+    // The command line's capture of the same device: one device session without an
+    // event thread, its settling pause included (a sleep, no CPU).
+    std::vector<double> commandCpus;
+    for (int run = 0; run < runs && !keepGoing; ++run) {
+      TStopRequest stop;
+      TFailure failure;
+      double cpuStart = CpuSeconds();
+      if (CaptureFrame(device.Link(), stop, [](int, const TScreenLine&) {}, failure) !=
+          TOutcome::Saved) {
+        std::cerr << "command line capture " << run + 1 << " failed: " << failure.Message << "\n";
+        return 1;
+      }
+      commandCpus.push_back((CpuSeconds() - cpuStart) * 1000);
+    }
     int failed = 0;
     for (const auto& [failure, count] : failures) failed += count;
     std::printf("stray_bytes=%d\nfailures=%d\n", stray, failed);
@@ -122,6 +137,11 @@ int main(int argc, char** argv) {
                 WireMilliseconds, wall);
     std::printf("cpu_ms_median=%.1f\nwall_to_wire=%.3f\ncpu_to_wire=%.3f\n", cpu,
                 wall / WireMilliseconds, cpu / WireMilliseconds);
+    if (!commandCpus.empty()) {
+      double commandCpu = Median(commandCpus);
+      std::printf("command_line_cpu_ms_median=%.1f\ncommand_line_cpu_to_wire=%.3f\n", commandCpu,
+                  commandCpu / WireMilliseconds);
+    }
     // A paced simulator that keeps its lines late makes every capture slower by as much;
     // measured against its own pace, that lateness is not counted as ours.
     if (delayUs > 0 && simulatorLineUs > 0) {
