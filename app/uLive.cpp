@@ -99,6 +99,8 @@ void TLive::BuildControls() {
   connect(ButSnapshot, &QPushButton::clicked, this, [this] { Snapshot(); });
   StatusBar = new QStatusBar(this);
   StatusBar->setSizeGripEnabled(false);
+  RateLabel = new QLabel(StatusBar);
+  StatusBar->addPermanentWidget(RateLabel);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* button : {ButRotate, ButPause, ButSnapshot, ButRecord})
     buttons->addWidget(button);
@@ -138,6 +140,7 @@ void TLive::Start() {
   FSession = std::make_unique<TLiveSession>(FHost.Port ? FHost.Port() : std::string(), *FBridge);
   FFrameTimes.clear();
   ShowStatus(QStringLiteral("Waiting for the first frame..."));
+  FWaiting = true;
   FSession->Start();
   FRepaint.start();
 }
@@ -182,6 +185,8 @@ void TLive::TakeArrivals() {
     FFrameTimes.push_back(FFrame->Captured);
     if (FFrameTimes.size() > RateFrames + 1) FFrameTimes.pop_front();
     ShowRate();
+    // Waiting is over; any other message stays until the next action.
+    if (std::exchange(FWaiting, false)) ShowStatus({});
   }
   if (arrivals.Failure) {
     EndRecording();  // a lost device ends it; what was recorded is kept
@@ -190,21 +195,23 @@ void TLive::TakeArrivals() {
         FailureHint(arrivals.Failure->Kind, PortGroup(FHost.Port ? FHost.Port() : ""));
     ShowStatus(QString::fromStdString(message) + QStringLiteral(". Waiting for the device..."),
                QString::fromStdString(message + (hint.empty() ? "" : "\n" + hint)));
+    FWaiting = true;
     FFrameTimes.clear();
+    RateLabel->clear();
   }
 }
 
 // Over the last ten frames.
 void TLive::ShowRate() {
   if (FFrameTimes.size() < 2) {
-    ShowStatus(QStringLiteral("Frame %1").arg(FFrame->Number));
+    RateLabel->setText(QStringLiteral("Frame %1").arg(FFrame->Number));
     return;
   }
   double seconds = std::chrono::duration<double>(FFrameTimes.back() - FFrameTimes.front()).count();
   double frames = static_cast<double>(FFrameTimes.size() - 1);
-  ShowStatus(QStringLiteral("%1 frames/s, %2 ms a frame")
-                 .arg(frames / seconds, 0, 'f', 1)
-                 .arg(std::lround(1000 * seconds / frames)));
+  RateLabel->setText(QStringLiteral("%1 frames/s, %2 ms a frame")
+                         .arg(frames / seconds, 0, 'f', 1)
+                         .arg(std::lround(1000 * seconds / frames)));
 }
 
 void TLive::ShowStatus(const QString& text, const QString& hint) {

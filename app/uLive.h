@@ -49,6 +49,7 @@ class TLive : public QWidget {
   QComboBox* cbRecordFormat;  // GIF or WebP
   QLabel* RecMark;            // the red "REC" with time and frames while recording
   QStatusBar* StatusBar;
+  QLabel* RateLabel;  // the frame rate, beside the messages so it never hides them
 
   // Mirrors the host's port; the port stays held until paused, suspended or closed.
   void Start();
@@ -104,6 +105,7 @@ class TLive : public QWidget {
   QString FStatusText;
   bool FPaused = false;
   bool FSuspended = false;
+  bool FWaiting = false;  // the status line says the device is awaited
   // Recordings whose files are being finished; declared last, so that a finish still
   // running is waited for first, before anything it reports to is gone.
   std::vector<std::unique_ptr<TRecording>> FEnding;

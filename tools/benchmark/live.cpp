@@ -2,8 +2,10 @@
 // screen, paced like the wire. Prints key=value lines: the frame period against the
 // simulator's own frame time, frames per second, the process's CPU against wall time,
 // its RSS after the first frame and at the end, and how late the window's event loop
-// handles an event (what a key press or a resize waits).
-//   korbenit-live-bench [--frames N] [--delay-us N]
+// handles an event (what a key press or a resize waits). With --record S it records a WebP
+// for S seconds instead and measures the event loop's longest stall while the recording
+// ends (what the window makes its user wait for the file).
+//   korbenit-live-bench [--frames N] [--delay-us N] [--record SECONDS]
 #include <time.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -37,19 +40,27 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   int frames = 1000;
   long delayUs = 856;
+  double recordSeconds = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string arg = argv[i];
     if (arg == "--frames")
       frames = std::max(2, std::stoi(argv[i + 1]));
     else if (arg == "--delay-us")
       delayUs = std::stol(argv[i + 1]);
+    else if (arg == "--record")
+      recordSeconds = std::stod(argv[i + 1]);
   }
+  std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                 ("korbenit-live-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
   std::string log = "/tmp/korbenit-live-bench-" + std::to_string(::getpid()) + ".log";
   korbenit::TSimulatorProcess device(KORBENIT_SIMULATOR,
                                      {"--moving", "--delay-us", std::to_string(delayUs)}, log);
   korbenit::TLiveHost host;
   host.Port = [&] { return device.Name(); };
+  host.SnapshotFolder = [&] { return QString::fromStdString(folder.string()); };
   korbenit::TLive live(host);
+  live.cbRecordFormat->setCurrentIndex(1);  // WebP
   if (!getenv("KORBENIT_BENCH_HIDDEN")) live.show();
   live.Start();
 
@@ -71,6 +82,33 @@ int main(int argc, char** argv) {
         Qt::QueuedConnection);
   });
   probe.start(97);
+  // While a recording ends: the longest gap between ticks of a 1 ms timer.
+  Clock::time_point recordStart, endAsked, lastTick;
+  double endCallMs = 0, longestStallMs = 0, endTotalMs = 0;
+  QTimer stall;
+  QObject::connect(&stall, &QTimer::timeout, [&] {
+    auto now = Clock::now();
+    longestStallMs =
+        std::max(longestStallMs, std::chrono::duration<double, std::milli>(now - lastTick).count());
+    lastTick = now;
+    if (!live.StatusText().startsWith("Recorded: ")) return;
+    endTotalMs = std::chrono::duration<double, std::milli>(now - endAsked).count();
+    app.quit();
+  });
+  auto watchRecording = [&] {
+    if (!live.Recording() && recordStart == Clock::time_point{}) {
+      recordStart = Clock::now();
+      live.ToggleRecording();
+    } else if (live.Recording() &&
+               Clock::now() - recordStart >= std::chrono::duration<double>(recordSeconds)) {
+      endAsked = Clock::now();
+      live.ToggleRecording();
+      lastTick = Clock::now();
+      endCallMs = std::chrono::duration<double, std::milli>(lastTick - endAsked).count();
+      longestStallMs = endCallMs;
+      stall.start(1);
+    }
+  };
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
     uint64_t number = live.FrameNumber();
@@ -83,7 +121,10 @@ int main(int argc, char** argv) {
       rssStart = RssMegabytes();
     }
     lastFrame = Clock::now();
-    if (number >= first + static_cast<uint64_t>(frames)) app.quit();
+    if (recordSeconds > 0)
+      watchRecording();
+    else if (number >= first + static_cast<uint64_t>(frames))
+      app.quit();
   });
   watch.start(20);
   app.exec();
@@ -94,6 +135,13 @@ int main(int argc, char** argv) {
   device.Stop();
   double lineUs = korbenit::LoggedLinePace(log);
   std::remove(log.c_str());
+  std::filesystem::remove_all(folder);
+  if (recordSeconds > 0) {
+    std::printf("record_seconds=%.0f\nrecord_end_call_ms=%.1f\n", recordSeconds, endCallMs);
+    std::printf("record_end_longest_stall_ms=%.1f\nrecord_end_total_ms=%.1f\n", longestStallMs,
+                endTotalMs);
+    return 0;
+  }
   double periodMs =
       std::chrono::duration<double, std::milli>(lastFrame - firstFrame).count() / frames;
   // The simulator's own frame: its 320 paced lines; B and I are answered at once.
