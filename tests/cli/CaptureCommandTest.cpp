@@ -42,7 +42,15 @@ struct TRun {
   int Exit = -1;  // 128 + the signal for a process that a signal ended
   std::string Out, Err;
   int64_t StopToEndMs = -1;
+  int ThreadsWhenStopped = -1;  // the program's threads when the signal was sent
 };
+
+// The thread sanitizer's runtime keeps a thread of its own in every process.
+#if defined(__SANITIZE_THREAD__)
+constexpr int RuntimeThreads = 1;
+#else
+constexpr int RuntimeThreads = 0;
+#endif
 
 // How the program's standard output is connected.
 enum class TStdout { File, DevFull, Closed, PipeReaderGone, Terminal };
@@ -116,6 +124,9 @@ TRun RunProgram(const TTempFolder& folder, TProgramRun request) {
     if (request.Signal != 0) {
       ::usleep(static_cast<useconds_t>(request.SignalAfterMs) * 1000);
       stopped = Clock::now();
+      std::error_code unknown;
+      auto tasks = fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", unknown);
+      run.ThreadsWhenStopped = static_cast<int>(std::distance(tasks, fs::directory_iterator()));
       ::kill(pid, request.Signal);
     }
     int status = 0;
@@ -265,6 +276,7 @@ TEST(CaptureCommand, AStoppedCaptureReleasesThePortAndLeavesNoFile) {
     TRun run = RunProgram(folder, request);
     EXPECT_EQ(run.Exit, 128 + row.Signal) << run.Err;
     EXPECT_LT(run.StopToEndMs, 400) << "ends at once, not after the device's time limit";
+    EXPECT_EQ(run.ThreadsWhenStopped, 2 + RuntimeThreads) << "the capture and the signal watcher";
     EXPECT_EQ(run.Err, "");
     EXPECT_EQ(folder.EntryCount(), 0u);
     // The simulator keeps its terminal open, so the line speed left behind is still there.
