@@ -1,5 +1,7 @@
 #include "LiveSession.h"
 
+#include <algorithm>
+
 namespace korbenit {
 namespace {
 

@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
 #include "FailureHints.h"
+#include "FileSizeLimit.h"
 #include "Frame.h"
 #include "ModelPort.h"
 #include "RuntimeErrors.h"
+#include "SafeFile.h"
+#include "TempFolder.h"
 
 namespace korbenit {
 namespace {
@@ -357,6 +361,14 @@ TEST(Transfer, AStopDuringTheSettlingPauseSendsNoCommand) {
 // system's own numbers; the hint follows the kind alone.
 TEST(FailureHints, EachKindFromItsFailureGetsItsHint) {
   using K = TFailureKind;
+  testing::TTempFolder folder;
+  testing::WriteBytes(folder / "read-only.bmp", "old");
+  std::filesystem::permissions(folder / "read-only.bmp", std::filesystem::perms::owner_read);
+  auto write = [&](const std::string& name, std::size_t size) {
+    TReplacingFile file(folder / name);
+    file.Write(std::string(size, 'x').data(), size);
+    file.Commit();
+  };
   struct Case {
     std::function<void()> fail;
     TFailureKind kind;
@@ -372,13 +384,25 @@ TEST(FailureHints, EachKindFromItsFailureGetsItsHint) {
       {[] { throw ESerialPort(2, EIO); }, K::DeviceLost, "The device went away"},
       {[] { throw ESerialPort(1, EINVAL); }, K::Other, ""},
       {[] { throw ESerialPort(23, ENOENT); }, K::Other, ""},
-      {[] { throw EFCreateError("/x/y.bmp"); }, K::CannotCreate, "No file can be made there"},
+      {[&] { write("missing/x.bmp", 1); }, K::CannotCreate, "No file can be made there"},
+      {[&] { write(std::string(300, 'n') + ".bmp", 1); }, K::NameTooLong, "The file's name is too"},
+      {[&] { write("read-only.bmp", 1); }, K::ReadOnly, "The file or its disk may not be written"},
+      {[&] {
+         testing::TFileSizeLimit limit(1000);
+         write("big.bmp", 5000);
+       },
+       K::DiskFull, "The disk is full"},
       {[] { throw EWriteError(); }, K::WriteFailed, "The file could not be written whole"},
+      {[] { throw ENoData('B', K::NoAnswer); }, K::NoAnswer, "The device does not answer"},
+      {[] { throw ENoData('S', K::AnswerStopped); }, K::AnswerStopped,
+       "The device stopped answering in the middle"},
+      {[] { throw ENoData('S', K::Protocol); }, K::Protocol, "The device's answer was not a"},
       {[] { throw std::runtime_error("anything"); }, K::Other, ""},
   };
   for (const auto& c : cases) {
     try {
       c.fail();
+      ADD_FAILURE() << "no failure for kind " << static_cast<int>(c.kind);
     } catch (const std::exception& e) {
       SCOPED_TRACE(e.what());
       EXPECT_EQ(FailureKindOf(e), c.kind);
@@ -392,6 +416,7 @@ TEST(FailureHints, EachKindFromItsFailureGetsItsHint) {
             "This user may not use the port: join its group uucp (\"sudo usermod -aG uucp "
             "$USER\") and log in again.");
   EXPECT_EQ(FailureHint(K::Busy, "uucp"), FailureHint(K::Busy));
+  EXPECT_NE(FailureHint(K::NoDevicePort).find("switch USB on"), std::string::npos);
 }
 
 // What the device does wrong decides the kind: silence to the opening commands, silence in
