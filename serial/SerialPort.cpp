@@ -63,6 +63,14 @@ TCustomSerialPort::TCustomSerialPort()
       FTimeouts([this] { CommitTimeouts(); }) {}
 
 TCustomSerialPort::~TCustomSerialPort() {
+  CloseQuietly();
+}
+
+TSerialPort::~TSerialPort() {
+  CloseQuietly();
+}
+
+void TCustomSerialPort::CloseQuietly() noexcept {
   try {
     Close();
   } catch (...) {

@@ -124,6 +124,8 @@ class TCustomSerialPort : public TSerialPortInterface {
   virtual void DoRx80Full() { Raise(OnRx80Full); }
 
   TSerialDevice& Device() { return FDevice; }
+  // Close for a destructor: a failing handler has nowhere to report to.
+  void CloseQuietly() noexcept;
 
  private:
   friend class TSerialThread;
@@ -163,9 +165,13 @@ class TCustomSerialPort : public TSerialPortInterface {
 // The device-control record that a port's settings produce.
 TDeviceControlRecord BuildDeviceControlRecord(const TCustomSerialPort& port);
 
+// The port to use. It closes itself in its own destructor, while the whole object still
+// exists: the event thread may be calling a handler through it. A class that derives from
+// it and overrides a raiser closes the port in its own destructor for the same reason.
 class TSerialPort : public TCustomSerialPort {
  public:
   using TCustomSerialPort::TCustomSerialPort;
+  ~TSerialPort() override;
 };
 
 }  // namespace korbenit

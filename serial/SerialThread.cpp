@@ -4,13 +4,15 @@
 #include <system_error>
 #include <vector>
 
+#include "SerialPlatform.h"
 #include "SerialPort.h"
 #include "Synchronizer.h"
 
 namespace korbenit {
 namespace {
 
-// Threads whose port closed from inside one of their handlers, waiting to be joined.
+// Threads whose port closed from inside one of their handlers, waiting to be joined. A
+// child made by fork has none of its parent's threads: it forgets them, never joins them.
 class TAbandonedThreads {
  public:
   static TAbandonedThreads& Instance() {
@@ -23,6 +25,7 @@ class TAbandonedThreads {
 
   void Add(std::unique_ptr<TSerialThread> thread) {
     std::lock_guard lock(FMutex);
+    ForgetInherited();
     FThreads.push_back(std::move(thread));
   }
   // Joins the threads that have ended (all of them, waiting, when all is set).
@@ -30,6 +33,7 @@ class TAbandonedThreads {
     std::vector<std::unique_ptr<TSerialThread>> done;
     {
       std::lock_guard lock(FMutex);
+      ForgetInherited();
       for (auto& thread : FThreads)
         if (all || thread->Ended()) done.push_back(std::move(thread));
       std::erase(FThreads, nullptr);
@@ -37,7 +41,16 @@ class TAbandonedThreads {
   }
 
  private:
+  // The objects stay allocated, since destroying them would join what is not there.
+  void ForgetInherited() {
+    if (FOwner == CurrentProcessId()) return;
+    FOwner = CurrentProcessId();
+    for (auto& thread : FThreads) static_cast<void>(thread.release());
+    FThreads.clear();
+  }
+
   std::mutex FMutex;
+  int64_t FOwner = CurrentProcessId();
   std::vector<std::unique_ptr<TSerialThread>> FThreads;
 };
 

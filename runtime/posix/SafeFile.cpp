@@ -30,8 +30,12 @@ namespace korbenit {
 namespace {
 
 constexpr int MaxLinkHops = 40;
+// ".kb-" + 12 lowercase hexadecimal digits + ".tmp": a pattern no name a person gives a
+// file is likely to have, since only names of exactly that pattern are ever swept.
 constexpr char TemporaryPrefix[] = ".kb-";
-constexpr std::size_t TemporaryLetters = 8;
+constexpr char TemporarySuffix[] = ".tmp";
+constexpr char TemporaryLetters[] = "0123456789abcdef";
+constexpr std::size_t TemporaryLength = 12;
 // A temporary this old has no live writer: a write takes well under a second.
 constexpr time_t StaleAfterSeconds = 60;
 
@@ -66,11 +70,10 @@ bool NameTooLong(const std::string& path) {
 // Short and independent of the target's name, so even a 255-byte name can be replaced.
 std::string TemporaryName(const std::string& folder) {
   static thread_local std::mt19937 random{std::random_device{}()};
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string name = folder + "/" + TemporaryPrefix;
-  for (std::size_t i = 0; i < TemporaryLetters; ++i)
-    name += letters[random() % (sizeof letters - 1)];
-  return name;
+  for (std::size_t i = 0; i < TemporaryLength; ++i)
+    name += TemporaryLetters[random() % (sizeof TemporaryLetters - 1)];
+  return name + TemporarySuffix;
 }
 
 int CreateTemporaryFile(const std::string& folder, std::string& name) {
@@ -106,11 +109,17 @@ std::optional<std::string> FollowLinks(std::string path) {
   return std::nullopt;
 }
 
-bool IsOurStaleTemporary(int folder, const char* name, time_t now) {
-  std::string entry = name;
-  if (entry.size() != sizeof TemporaryPrefix - 1 + TemporaryLetters ||
-      entry.compare(0, sizeof TemporaryPrefix - 1, TemporaryPrefix) != 0)
+bool IsTemporaryName(std::string_view name) {
+  std::string_view prefix = TemporaryPrefix, suffix = TemporarySuffix;
+  if (name.size() != prefix.size() + TemporaryLength + suffix.size() ||
+      name.substr(0, prefix.size()) != prefix || name.substr(name.size() - suffix.size()) != suffix)
     return false;
+  std::string_view letters = name.substr(prefix.size(), TemporaryLength);
+  return letters.find_first_not_of(TemporaryLetters) == std::string_view::npos;
+}
+
+bool IsOurStaleTemporary(int folder, const char* name, time_t now) {
+  if (!IsTemporaryName(name)) return false;
   struct stat info {};
   return ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
          info.st_uid == ::geteuid() && now - info.st_mtime > StaleAfterSeconds;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 namespace korbenit {
 namespace {
@@ -33,6 +34,13 @@ bool IsLockHeld(const std::string& lockPath) {
   return held;
 }
 
+constexpr std::string_view LockSuffix = ".lock";
+
+bool EndsWithLockSuffix(std::string_view name) {
+  return name.size() >= LockSuffix.size() &&
+         name.substr(name.size() - LockSuffix.size()) == LockSuffix;
+}
+
 std::runtime_error PublishFailure(const std::string& what, const std::string& path) {
   return std::runtime_error(what + " " + path + ": " + std::strerror(errno));
 }
@@ -51,8 +59,9 @@ bool IsTrustedFolder(const std::string& folder) {
          info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+// A name ending in ".lock" is refused: that file beside a link is its publisher's lock.
 bool IsVirtualPortName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
+  if (name.empty() || name == "." || name == ".." || EndsWithLockSuffix(name)) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '_' || c == '.';
@@ -64,13 +73,13 @@ bool IsLiveLink(const std::string& folder, const std::string& name) {
   if (!IsVirtualPortName(name) || Exists("/dev/" + name)) return false;
   std::string link = folder + "/" + name;
   if (!IsSymlink(link) || !Exists(link)) return false;
-  std::string lock = link + ".lock";
+  std::string lock = link + std::string(LockSuffix);
   struct stat info {};
   return ::lstat(lock.c_str(), &info) != 0 || IsLockHeld(lock);
 }
 
 bool IsPublishedPort(const std::string& folder, const std::string& name) {
-  return IsLiveLink(folder, name) && IsLockHeld(folder + "/" + name + ".lock");
+  return IsLiveLink(folder, name) && IsLockHeld(folder + "/" + name + std::string(LockSuffix));
 }
 
 std::string DevicePath(const std::string& portName) {
@@ -86,7 +95,9 @@ TVirtualPortPublication::TVirtualPortPublication(const std::string& name,
                                                  const std::string& terminalPath) {
   if (!IsVirtualPortName(name))
     throw std::runtime_error(
-        "\"" + name + "\" cannot name a virtual port: use letters, digits, '-', '_' and '.'");
+        "\"" + name +
+        "\" cannot name a virtual port: use letters, digits, '-', '_' and '.', and no "
+        "ending \".lock\"");
   if (Exists("/dev/" + name))
     throw std::runtime_error("\"" + name + "\" names /dev/" + name + "; choose another name");
   std::string folder = VirtualPortsFolder();
@@ -95,7 +106,7 @@ TVirtualPortPublication::TVirtualPortPublication(const std::string& name,
   if (!IsTrustedFolder(folder))
     throw std::runtime_error(folder + " is not a folder of this user's own (mode 0700)");
   FLinkPath = folder + "/" + name;
-  FLockPath = FLinkPath + ".lock";
+  FLockPath = FLinkPath + std::string(LockSuffix);
   // Locked before the link appears, so the link is never seen without its proof.
   FLock = ::open(FLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (FLock < 0) throw PublishFailure("cannot create", FLockPath);

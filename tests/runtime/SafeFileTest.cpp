@@ -177,10 +177,15 @@ TEST(ReplacingFile, StaleTemporariesOfOursGoAtTheNextWrite) {
     uid_t Owner;
     bool Removed;
   };
-  const TRow rows[] = {{".kb-old00000", 120, 0, true},
-                       {".kb-new00000", 5, 0, false},
-                       {".kb-other000", 120, testing::Nobody, false},
-                       {".kb-longer-name", 120, 0, false}};
+  const TRow rows[] = {{".kb-0123456789ab.tmp", 120, 0, true},
+                       {".kb-123456789abc.tmp", 5, 0, false},
+                       {".kb-23456789abcd.tmp", 120, testing::Nobody, false},
+                       {".kb-longer-name", 120, 0, false},
+                       // A person's files of a like name are never ours.
+                       {".kb-settings", 120, 0, false},
+                       {".kb-Notes.md", 120, 0, false},
+                       {".kb-0123456789AB.tmp", 120, 0, false},
+                       {".kb-0123456789ab.txt", 120, 0, false}};
   for (const TRow& row : rows) {
     std::string path = folder / row.Name;
     WriteBytes(path, "left");

@@ -252,10 +252,17 @@ TEST_F(FakeMachine, OnlyAPortsNameIsPublished) {
   ::setenv("XDG_RUNTIME_DIR", (Root / "run").c_str(), 1);
   std::ofstream(Root / "notes.txt") << "keep";
   std::string terminal = (Devices / "pts-x").string();
-  for (const char* name : {"../../notes.txt", "a/b", ".", "..", "", "null", "with blank"}) {
+  for (const char* name :
+       {"../../notes.txt", "a/b", ".", "..", "", "null", "with blank", "sim.lock"}) {
     EXPECT_THROW(TVirtualPortPublication(name, terminal), std::runtime_error) << name;
   }
   EXPECT_TRUE(fs::exists(Root / "notes.txt"));
+  // "NAME.lock" is the lock of port NAME: publishing it would take that port's lock away.
+  {
+    TVirtualPortPublication held("sim", terminal);
+    EXPECT_THROW(TVirtualPortPublication("sim.lock", terminal), std::runtime_error);
+    EXPECT_TRUE(fs::is_regular_file(Root / "run/korbenit-ports/sim.lock")) << "sim keeps its lock";
+  }
   { TVirtualPortPublication fine("sim-1_a.b", terminal); }
   saved ? ::setenv("XDG_RUNTIME_DIR", restore.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
 }
