@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -55,12 +56,16 @@ bool MayWriteExistingFile(const std::string& path);
 // nothing when it cannot be read (errno says why: EISDIR for a folder, ENOENT for none).
 std::optional<std::string> ReadRegularFile(const std::string& path);
 
-// An advisory lock on an existing file for one read or one read-modify-write, so that
-// two programs never mix their writes; shared or exclusive. A file that is missing is not
-// locked. When the file is replaced while we wait, the lock moves to the new one.
+// An advisory lock for one read or one read-modify-write of a file, so that two programs
+// never mix their changes; shared or exclusive. It locks the file's folder, which is there
+// before the file is and stays while the file is replaced, then the file itself when it
+// exists, for its other names in other folders. It waits at most timeout for both; Held
+// says whether it got them. A writer that could not have it must not write.
 class TFileLock {
  public:
-  TFileLock(const std::string& path, bool exclusive);
+  TFileLock(const std::string& path, bool exclusive,
+            std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  bool Held() const;
   TFileLock(const TFileLock&) = delete;
   TFileLock& operator=(const TFileLock&) = delete;
   ~TFileLock();

@@ -25,11 +25,12 @@ bool IsReadOnly(const std::string& path) {
 }  // namespace
 
 TAppIniFileStorage::~TAppIniFileStorage() {
-  if (FlushOnDestroy) Flush();
+  if (FlushOnDestroy && !FPending.empty()) Flush();
 }
 
 void TAppIniFileStorage::SetFileName(const std::string& fileName) {
-  if (!FFileName.empty()) Flush();
+  if (!FFileName.empty() && !FPending.empty()) Flush();
+  FPending.clear();
   FFileName = fileName;
   Reload();
 }
@@ -54,23 +55,57 @@ void TAppIniFileStorage::Reload() {
   }
 }
 
+namespace {
+
+// The folder is made first: its lock is the one every writer of the file takes.
+TFileLock LockForWriting(const std::string& fileName) {
+  fs::path folder = fs::path(fileName).parent_path();
+  std::error_code ignored;
+  if (!folder.empty()) fs::create_directories(folder, ignored);
+  return TFileLock(fileName, true);
+}
+
+}  // namespace
+
+void TAppIniFileStorage::ReportWriteFailure(const std::string& message) noexcept {
+  try {
+    if (OnError) OnError(message);
+  } catch (...) {
+    // A failing report of a failed write has nowhere further to go.
+  }
+}
+
+void TAppIniFileStorage::Flush() {
+  if (FFileName.empty() || ReadOnly()) return;
+  TFileLock writing = LockForWriting(FFileName);
+  if (!writing.Held()) return ReportWriteFailure(EFCreateError(FFileName).what());
+  try {
+    if (AutoReload) {
+      Reload();
+      for (const TChange& change : FPending)
+        FDocument.WriteValue(change.Section, change.Key, change.Value);
+    }
+  } catch (const std::exception& e) {
+    return ReportWriteFailure(e.what());
+  }
+  FlushLocked();
+}
+
 // A document whose file could not be read is not that file's content: writing it back
 // would overwrite the settings with nothing.
-void TAppIniFileStorage::Flush() {
+void TAppIniFileStorage::FlushLocked() noexcept {
   if (FFileName.empty() || ReadOnly() || FLoadFailed) return;
   try {
     WriteFile();
+    FPending.clear();
   } catch (const std::exception& e) {
-    if (OnError) OnError(e.what());
+    ReportWriteFailure(e.what());
   }
 }
 
 // A new file takes the old one's place only once it is complete, so a crash or a full
 // disk in the middle of a write cannot lose the settings.
 void TAppIniFileStorage::WriteFile() {
-  fs::path folder = fs::path(FFileName).parent_path();
-  std::error_code ignored;
-  if (!folder.empty()) fs::create_directories(folder, ignored);
   FDocument.SetFileName(FFileName);
   std::string text = FDocument.Serialize();
   TReplacingFile file(FFileName);
@@ -87,12 +122,18 @@ std::optional<std::string> TAppIniFileStorage::ReadValue(const TStoragePath& pat
 }
 
 // Another program writing the same file (a second instance, or one through another name
-// of a hard-linked file) waits until our read, change and write are done.
+// of a hard-linked file) waits until our read, change and write are done. A write that
+// cannot have the lock in time fails as a write does, silently: it never goes on unlocked.
 void TAppIniFileStorage::WriteValue(const TStoragePath& path, const std::string& value) {
-  TFileLock writing(FFileName, true);
+  TFileLock writing = LockForWriting(FFileName);
   if (AutoReload) Reload();
   FDocument.WriteValue(path.Section, path.Key, value);
-  if (AutoFlush) Flush();
+  FPending.push_back({path.Section, path.Key, value});
+  if (!AutoFlush) return;
+  if (writing.Held())
+    FlushLocked();
+  else
+    ReportWriteFailure(EFCreateError(FFileName).what());
 }
 
 }  // namespace korbenit

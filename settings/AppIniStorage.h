@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "AppStorage.h"
 #include "IniDocument.h"
@@ -10,7 +11,9 @@ namespace korbenit {
 
 // Settings in an INI file. The file is read again before every access and rewritten
 // whole after every write, so it always holds what was last written and another
-// program's changes are seen at the next access.
+// program's changes are seen at the next access. A write holds the file's lock through
+// the re-read, the change and the new file, so two programs never lose each other's
+// changes; a storage that changed nothing never writes, and leaves the file as it was.
 class TAppIniFileStorage : public TCustomAppStorage {
  public:
   using TErrorEvent = std::function<void(const std::string& message)>;
@@ -19,7 +22,8 @@ class TAppIniFileStorage : public TCustomAppStorage {
   ~TAppIniFileStorage() override;
 
   const std::string& FileName() const { return FFileName; }
-  // Writes the document to the old file (when there was one), then loads the new one.
+  // Writes what is not yet written to the old file (when there was one), then loads the
+  // new one.
   void SetFileName(const std::string& fileName);
 
   bool AutoReload = true;
@@ -28,7 +32,8 @@ class TAppIniFileStorage : public TCustomAppStorage {
   // Told the message of a failed write; without it the failure is silent.
   TErrorEvent OnError;
 
-  // Writes the document to the file. Failures go to OnError, never to the caller.
+  // Writes the document to the file, the file's present content with our changes not yet
+  // written applied to it. Failures go to OnError, never to the caller.
   void Flush();
   // Replaces the document by the file's content; raises EFOpenError when the file is
   // there but cannot be read, the first time only for that file.
@@ -42,9 +47,18 @@ class TAppIniFileStorage : public TCustomAppStorage {
   bool StoreIsReadOnly() const override { return FFileReadOnly; }
 
  private:
+  struct TChange {
+    std::string Section, Key, Value;
+  };
+
   void WriteFile();
+  // Writes under a lock already held; failures go to OnError.
+  void FlushLocked() noexcept;
+  void ReportWriteFailure(const std::string& message) noexcept;
 
   std::string FFileName;
+  // Changes made since the document was last written, applied again to a fresh read.
+  std::vector<TChange> FPending;
   TIniDocument FDocument;
   bool FFileReadOnly = false;
   bool FLoadFailed = false;

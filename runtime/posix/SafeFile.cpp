@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <memory>
 #include <random>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -45,6 +46,14 @@ class TDescriptor {
   explicit TDescriptor(int fd) : FFd(fd) {}
   TDescriptor(const TDescriptor&) = delete;
   TDescriptor& operator=(const TDescriptor&) = delete;
+  TDescriptor(TDescriptor&& other) noexcept : FFd(other.Release()) {}
+  TDescriptor& operator=(TDescriptor&& other) noexcept {
+    if (this != &other) {
+      if (FFd >= 0) ::close(FFd);
+      FFd = other.Release();
+    }
+    return *this;
+  }
   ~TDescriptor() {
     if (FFd >= 0) ::close(FFd);
   }
@@ -426,31 +435,59 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
 }
 
 struct TFileLock::TPlatform {
-  int FHandle = -1;
-  ~TPlatform() {
-    if (FHandle >= 0) ::close(FHandle);
-  }
+  TDescriptor Folder{-1};
+  TDescriptor File{-1};
+  bool Held = false;
 };
 
-TFileLock::TFileLock(const std::string& path, bool exclusive)
+namespace {
+
+// flock without blocking, tried until the deadline: a lock never waited for forever.
+bool LockUntil(int fd, int operation, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+bool SameFile(int fd, const std::string& path) {
+  struct stat locked {
+  }, now{};
+  return ::fstat(fd, &locked) == 0 && ::stat(path.c_str(), &now) == 0 &&
+         locked.st_dev == now.st_dev && locked.st_ino == now.st_ino;
+}
+
+}  // namespace
+
+// Every writer of the file takes the folder's lock first, so the file is never replaced
+// while we wait for its own lock; only another name of it, elsewhere, may hold it.
+TFileLock::TFileLock(const std::string& path, bool exclusive, std::chrono::milliseconds timeout)
     : FPlatform(std::make_unique<TPlatform>()) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  int operation = exclusive ? LOCK_EX : LOCK_SH;
+  auto& p = *FPlatform;
+  p.Folder =
+      TDescriptor(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC));
+  if (p.Folder.Get() < 0 || !LockUntil(p.Folder.Get(), operation, deadline)) return;
+  do {
     TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.Get() < 0) return;
-    int result;
-    do {
-      result = ::flock(file.Get(), exclusive ? LOCK_EX : LOCK_SH);
-    } while (result != 0 && errno == EINTR);
-    struct stat locked {
-    }, now{};
-    if (result != 0) return;
-    // A writer that replaced the file meanwhile left us holding the old one.
-    if (::fstat(file.Get(), &locked) == 0 && ::stat(path.c_str(), &now) == 0 &&
-        locked.st_dev == now.st_dev && locked.st_ino == now.st_ino) {
-      FPlatform->FHandle = file.Release();
+    if (file.Get() < 0) {
+      p.Held = errno == ENOENT;
       return;
     }
-  }
+    if (!LockUntil(file.Get(), operation, deadline)) return;
+    if (SameFile(file.Get(), path)) {
+      p.File = std::move(file);
+      p.Held = true;
+      return;
+    }
+  } while (std::chrono::steady_clock::now() < deadline);
+}
+
+bool TFileLock::Held() const {
+  return FPlatform->Held;
 }
 
 TFileLock::~TFileLock() = default;

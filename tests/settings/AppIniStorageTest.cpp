@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 
@@ -333,13 +334,89 @@ TEST(IniFile, TwoWritersOfAHardLinkedFileTakeTurns) {
   EXPECT_EQ(found, 2 * Keys);
 }
 
+// A change not yet written goes to the old file; a file only read stays as it was.
 TEST(IniFile, ChangingTheFileFlushesTheOldAndLoadsTheNew) {
-  TIniRig rig("[CONFIG]\r\nCOMPORT=COM1\r\n");
-  std::string other = rig.Folder / "other.ini";
-  WriteBytes(other, "[CONFIG]\r\nCOMPORT=COM8\r\n");
-  rig.Storage->SetFileName(other);
-  EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nCOMPORT=COM1\r\n\r\n");
-  EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "COM8");
+  for (bool changed : {false, true}) {
+    TIniRig rig("[CONFIG]\r\nCOMPORT=COM1\r\n");
+    std::string other = rig.Folder / "other.ini";
+    WriteBytes(other, "[CONFIG]\r\nCOMPORT=COM8\r\n");
+    rig.Storage->AutoFlush = false;
+    if (changed) rig.Storage->WriteStr("FILEFORMAT", "2");
+    EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "COM1");
+    rig.Storage->SetFileName(other);
+    EXPECT_EQ(ReadBytes(rig.File), changed ? "[CONFIG]\r\nCOMPORT=COM1\r\nFILEFORMAT=2\r\n\r\n"
+                                           : "[CONFIG]\r\nCOMPORT=COM1\r\n");
+    EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "COM8");
+  }
+}
+
+// A run that only read leaves the file byte for byte as it was, whatever it holds; the
+// first write is what drops what the format does not keep.
+TEST(IniFile, ARunThatOnlyReadLeavesTheFileAsItWas) {
+  std::string junk(1 << 20, '\0');
+  std::mt19937 random(3);
+  for (auto& c : junk) c = static_cast<char>(random());
+  const std::string contents[] = {
+      "; a comment\r\n[CONFIG]\r\nCOMPORT=ttyUSB0\r\n", "before=any\n[CONFIG]\nCOMPORT=ttyUSB0\n",
+      std::string("[CONFIG]\r\nCOMPORT=ttyUSB0\r\n\0[Main]\r\nTop=5\r\n", 41), junk};
+  for (const std::string& content : contents) {
+    TIniRig rig;
+    WriteBytes(rig.File, content);
+    rig.Storage->ReadStr("COMPORT", "");
+    rig.Storage->ReadInt("Main\\Top", 0);
+    rig.Storage.reset();
+    EXPECT_TRUE(ReadBytes(rig.File) == content) << content.substr(0, 40);
+  }
+}
+
+// One program read the settings long ago, another wrote since: the first one's end does
+// not write its old copy back.
+TEST(IniFile, AnotherProgramsWriteIsNotUndone) {
+  TIniRig rig("[CONFIG]\r\nCOMPORT=ttyUSB0\r\n");
+  EXPECT_EQ(rig.Storage->ReadStr("COMPORT", ""), "ttyUSB0");
+  {
+    TAppIniFileStorage other;
+    other.SetFileName(rig.File);
+    other.SetDefaultSection("CONFIG");
+    other.WriteStr("COMPORT", "ttyACM1");
+  }
+  rig.Storage.reset();
+  EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nCOMPORT=ttyACM1\r\n\r\n");
+}
+
+// Processes writing keys of their own into one file at once lose none of them, also when
+// the file is not there yet. KORBENIT_WRITER_TRIALS sets the number of trials.
+TEST(IniFile, ConcurrentWritersLoseNoKey) {
+  constexpr int Writers = 4, Keys = 150;
+  const char* trials = std::getenv("KORBENIT_WRITER_TRIALS");
+  int count = trials ? std::atoi(trials) : 2;
+  auto key = [](int writer, int number) {
+    return "W" + std::to_string(writer) + "\\K" + std::to_string(number);
+  };
+  for (int trial = 0; trial < count; ++trial) {
+    TTempFolder folder;
+    std::string file = folder / "Vantor_Screenshot.ini";
+    if (trial % 2) WriteBytes(file, "[CONFIG]\r\nCOMPORT=ttyUSB0\r\n");
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < Writers; ++writer) {
+      pid_t child = ::fork();
+      if (child == 0) {
+        TAppIniFileStorage storage;
+        storage.SetFileName(file);
+        for (int number = 0; number < Keys; ++number) storage.WriteInt(key(writer, number), number);
+        ::_exit(0);
+      }
+      children.push_back(child);
+    }
+    for (pid_t child : children) ::waitpid(child, nullptr, 0);
+    TAppIniFileStorage storage;
+    storage.SetFileName(file);
+    int lost = 0;
+    for (int writer = 0; writer < Writers; ++writer)
+      for (int number = 0; number < Keys; ++number)
+        lost += storage.ReadInt(key(writer, number), -1) != number;
+    EXPECT_EQ(lost, 0) << "trial " << trial;
+  }
 }
 
 // Malformed files parse without a crash (the sanitizer build checks memory use).
