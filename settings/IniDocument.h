@@ -2,6 +2,7 @@
 
 #include "AsciiCase.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,21 +11,17 @@
 namespace korbenit {
 
 // An INI file in memory: sections in file order, each with its lines verbatim. Names and
-// keys compare without regard to ASCII letter case; the first match wins.
+// keys compare without regard to ASCII letter case; the first match wins. The lines are
+// kept in one text with a mark for each section, so that a file of millions of lines takes
+// time and memory in proportion to its size.
 class TCustomIniDocument {
  public:
-  struct TSection {
-    std::string Name;
-    std::vector<std::string> Lines;
-  };
-
   virtual ~TCustomIniDocument() = default;
 
   const std::string& FileName() const { return FFileName; }
   void SetFileName(std::string name) { FFileName = std::move(name); }
-  const std::vector<TSection>& Sections() const { return FSections; }
 
-  void Clear() { FSections.clear(); }
+  void Clear();
   // Replaces the content with the parsed text.
   void Parse(std::string_view text);
   // The text as written to a file: CR LF line ends, an empty line after each section.
@@ -37,11 +34,15 @@ class TCustomIniDocument {
   void WriteValue(std::string_view section, std::string_view key, std::string_view value);
 
  private:
-  TSection* FindSection(std::string_view name);
-  const TSection* FindSection(std::string_view name) const;
+  // Where a section's "[name]" line starts in FText; its lines follow, each ended by a
+  // line feed, up to the next section's start.
+  std::optional<std::size_t> FindSection(std::string_view name) const;
+  std::size_t SectionEnd(std::size_t index) const;
+  void AddSection(std::string_view name);
 
   std::string FFileName;
-  std::vector<TSection> FSections;
+  std::string FText;
+  std::vector<std::size_t> FSections;
 };
 
 class TIniDocument : public TCustomIniDocument {};

@@ -1,6 +1,7 @@
 #include "AppIniStorage.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -417,6 +418,40 @@ TEST(IniFile, ConcurrentWritersLoseNoKey) {
         lost += storage.ReadInt(key(writer, number), -1) != number;
     EXPECT_EQ(lost, 0) << "trial " << trial;
   }
+}
+
+// A file of millions of short lines is read in memory in proportion to its size (the
+// machine's RSS of a child that reads it twice), not tens of times that.
+TEST(IniFile, AHugeFileIsReadInMemoryInProportionToItsSize) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+  TTempFolder folder;
+  std::string file = folder / "Vantor_Screenshot.ini";
+  std::string text = "[CONFIG]\n";
+  for (int line = 0; line < 4'000'000; ++line) text += "a\n";
+  WriteBytes(file, text);
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    TAppIniFileStorage storage;
+    storage.SetFileName(file);
+    storage.ReadStr("CONFIG\\COMPORT", "");
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    long grown = after.ru_maxrss - before.ru_maxrss;  // kilobytes
+    [[maybe_unused]] auto sent = ::write(pipe[1], &grown, sizeof grown);
+    ::_exit(0);
+  }
+  long grownKb = -1;
+  EXPECT_EQ(::read(pipe[0], &grownKb, sizeof grownKb), static_cast<ssize_t>(sizeof grownKb));
+  ::waitpid(child, nullptr, 0);
+  ::close(pipe[0]);
+  ::close(pipe[1]);
+  EXPECT_LT(grownKb * 1024, 6 * static_cast<long>(text.size())) << grownKb << " KB";
 }
 
 // Malformed files parse without a crash (the sanitizer build checks memory use).
