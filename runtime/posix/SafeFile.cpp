@@ -102,6 +102,19 @@ bool MayFollowLink(const std::string& link, const struct stat& info) {
   return !shared || info.st_uid == ::geteuid() || info.st_uid == folder.st_uid;
 }
 
+// The same rule for every folder on the way: each one that is a link must be one the
+// rule lets us follow.
+bool FoldersMayBeFollowed(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string prefix = folder.substr(0, slash);
+    struct stat info {};
+    if (::lstat(prefix.c_str(), &info) == 0 && S_ISLNK(info.st_mode) &&
+        !MayFollowLink(prefix, info))
+      return false;
+    if (slash == std::string::npos) return true;
+  }
+}
+
 // The file a chain of symbolic links ends at (which need not exist yet); nothing for a
 // loop or a link that may not be followed.
 std::optional<std::string> FollowLinks(std::string path) {
@@ -153,16 +166,32 @@ bool MustKeepItsIdentity(const struct stat& file) {
   return file.st_uid != ::geteuid() || file.st_nlink > 1;
 }
 
-// Extended attributes, POSIX ACLs among them; false when one cannot be carried over.
+// The names of a file's extended attributes; nothing when it cannot have any.
+std::optional<std::vector<std::string>> AttributeNames(int fd) {
+  ssize_t size = ::flistxattr(fd, nullptr, 0);
+  if (size < 0)
+    return errno == ENOTSUP ? std::make_optional(std::vector<std::string>{}) : std::nullopt;
+  std::vector<char> list(static_cast<std::size_t>(size));
+  size = ::flistxattr(fd, list.data(), list.size());
+  if (size < 0) return std::nullopt;
+  std::vector<std::string> names;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(size); at += names.back().size() + 1)
+    names.emplace_back(list.data() + at);
+  return names;
+}
+
+// Extended attributes, POSIX ACLs among them, exactly as the old file had them: what the
+// new file took from its folder (a default access list) and the old did not have goes.
+// False when one cannot be carried over or taken away.
 bool CopyAttributes(int from, int to) {
-  ssize_t size = ::flistxattr(from, nullptr, 0);
-  if (size < 0) return errno == ENOTSUP;
-  std::vector<char> names(static_cast<std::size_t>(size));
-  size = ::flistxattr(from, names.data(), names.size());
-  if (size < 0) return false;
-  for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
-    const char* name = names.data() + at;
-    at += std::string(name).size() + 1;
+  auto names = AttributeNames(from), inherited = AttributeNames(to);
+  if (!names || !inherited) return false;
+  for (const std::string& name : *inherited)
+    if (std::find(names->begin(), names->end(), name) == names->end() &&
+        ::fremovexattr(to, name.c_str()) != 0)
+      return false;
+  for (const std::string& attribute : *names) {
+    const char* name = attribute.c_str();
     ssize_t length = ::fgetxattr(from, name, nullptr, 0);
     std::vector<char> value(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
     if (length < 0 || ::fgetxattr(from, name, value.data(), value.size()) != length ||
@@ -286,6 +315,7 @@ TReplacingFile::TPlatform::TPlatform(std::string path) : FPath(std::move(path)) 
   auto target = FollowLinks(FPath);
   if (!target) ThrowCreateError(FPath);
   FTarget = *target;
+  if (!FoldersMayBeFollowed(FolderOf(FTarget))) throw EFCreateError(FPath);
   TDescriptor old(
       ::open(FTarget.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   if (old.Get() < 0 && errno != ENOENT) ThrowCreateError(FPath);
@@ -319,7 +349,8 @@ bool TReplacingFile::TPlatform::TakeOverIdentity(int old) {
   if (existing.st_gid != fresh.st_gid &&
       ::fchown(FHandle, static_cast<uid_t>(-1), existing.st_gid) != 0)
     return false;
-  return ::fchmod(FHandle, existing.st_mode & 07777) == 0 && CopyAttributes(old, FHandle);
+  // The mode last: set over the access list it was copied with, it leaves that list whole.
+  return CopyAttributes(old, FHandle) && ::fchmod(FHandle, existing.st_mode & 07777) == 0;
 }
 
 // The old content stays until Commit.

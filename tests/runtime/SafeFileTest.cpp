@@ -61,32 +61,39 @@ TEST(ReplacingFile, ANameThatCanHoldNoFileFailsBeforeAnythingIsWritten) {
 }
 
 // In a sticky folder that anybody may write, a link is followed only when its owner is
-// the writer or the folder's owner, as the kernel does for its own walks.
+// the writer or the folder's owner, as the kernel does for its own walks: the file's own
+// name, or a folder on the way to it.
 TEST(ReplacingFile, ALinkPlantedByAnotherUserIsNotFollowed) {
   struct TRow {
     const char* Name;
     mode_t FolderMode;
     uid_t LinkOwner;
     bool Followed;
+    bool FolderLink;
   };
-  for (const TRow& row : {TRow{"planted in a shared folder", 01777, testing::Nobody, false},
-                          TRow{"ours in a shared folder", 01777, 0, true},
-                          TRow{"another's, folder not sticky", 0777, testing::Nobody, true}}) {
+  for (const TRow& row :
+       {TRow{"planted in a shared folder", 01777, testing::Nobody, false, false},
+        TRow{"ours in a shared folder", 01777, 0, true, false},
+        TRow{"another's, folder not sticky", 0777, testing::Nobody, true, false},
+        TRow{"a folder planted in a shared folder", 01777, testing::Nobody, false, true},
+        TRow{"our folder in a shared folder", 01777, 0, true, true}}) {
     SCOPED_TRACE(row.Name);
     TTempFolder folder;
     fs::create_directory(folder / "shared");
     ::chmod((folder / "shared").c_str(), row.FolderMode);
-    WriteBytes(folder / "victim", "precious");
-    fs::create_symlink(folder / "victim", folder / "shared/shot.bmp");
-    ASSERT_EQ(::lchown((folder / "shared/shot.bmp").c_str(), row.LinkOwner, 0), 0);
+    fs::create_directory(folder / "victims");
+    WriteBytes(folder / "victims/shot.bmp", "precious");
+    std::string link = row.FolderLink ? folder / "shared/pictures" : folder / "shared/shot.bmp";
+    fs::create_symlink(row.FolderLink ? folder / "victims" : folder / "victims/shot.bmp", link);
+    ASSERT_EQ(::lchown(link.c_str(), row.LinkOwner, 0), 0);
     bool replaced = true;
     try {
-      Replace(folder / "shared/shot.bmp", "picture");
+      Replace(row.FolderLink ? link + "/shot.bmp" : link, "picture");
     } catch (const EFCreateError&) {
       replaced = false;
     }
     EXPECT_EQ(replaced, row.Followed);
-    EXPECT_EQ(ReadBytes(folder / "victim"), row.Followed ? "picture" : "precious");
+    EXPECT_EQ(ReadBytes(folder / "victims/shot.bmp"), row.Followed ? "picture" : "precious");
   }
 }
 
@@ -128,6 +135,23 @@ TEST(ReplacingFile, AReplacedFileKeepsItsGroupModeAndAttributes) {
   EXPECT_EQ(StatOf(path).st_mode & 07777, 0664u);
   EXPECT_EQ(Attribute(path, "user.note"), "kept");
   EXPECT_EQ(Attribute(path, "system.posix_acl_access"), acl);
+}
+
+// A folder whose default access list lets another user in gives it to new files; a file
+// that had no such list keeps having none when it is replaced there.
+TEST(ReplacingFile, AReplacedFileTakesNoAccessListItDidNotHave) {
+  TTempFolder folder;
+  std::string path = folder / "shot.bmp";
+  WriteBytes(path, "old");
+  ::chmod(path.c_str(), 0640);
+  std::string inherited = SampleAccessList();
+  if (::setxattr(folder.Path().c_str(), "system.posix_acl_default", inherited.data(),
+                 inherited.size(), 0) != 0)
+    GTEST_SKIP() << "no access lists here";
+  Replace(path, "new");
+  EXPECT_EQ(ReadBytes(path), "new");
+  EXPECT_EQ(Attribute(path, "system.posix_acl_access"), "");
+  EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
 }
 
 // A small file system of its own, so that it can be filled.
