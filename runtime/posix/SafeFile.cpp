@@ -19,8 +19,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <random>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -227,10 +230,139 @@ bool WriteAllAt(int fd, const std::string& bytes) {
   return true;
 }
 
+// The journal of an in-place write: the old content of one file, kept beside it while the
+// file is rewritten where it stands. It is ".kb-journal-" + a hash of the file's device
+// and inode, so a write through any of the file's names in that folder finds it, and
+// holds "KBJ1", the file's identity (device, inode), the content and a checksum of all of
+// it; it takes its name only once it is whole and on disk.
+constexpr char JournalMagic[] = "KBJ1";
+
+uint64_t Fnv1a(std::string_view bytes, uint64_t hash = 14695981039346656037ull) {
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+// A file's identity as the journal records it; empty for no file.
+std::string IdentityOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+void AppendNumber(std::string& bytes, uint64_t number) {
+  bytes.append(reinterpret_cast<const char*>(&number), sizeof number);
+}
+
+bool TakeNumber(std::string_view& bytes, uint64_t& number) {
+  if (bytes.size() < sizeof number) return false;
+  std::copy_n(bytes.data(), sizeof number, reinterpret_cast<char*>(&number));
+  bytes.remove_prefix(sizeof number);
+  return true;
+}
+
+std::string EncodeJournal(const std::string& identity, const std::string& content) {
+  std::string bytes = JournalMagic;
+  AppendNumber(bytes, identity.size());
+  bytes += identity;
+  AppendNumber(bytes, content.size());
+  bytes += content;
+  AppendNumber(bytes, Fnv1a(bytes));
+  return bytes;
+}
+
+// The file's identity and old content, when bytes are a whole journal.
+std::optional<std::pair<std::string, std::string>> DecodeJournal(std::string_view bytes) {
+  constexpr std::size_t Magic = sizeof JournalMagic - 1;
+  uint64_t checksum = 0, identitySize = 0, contentSize = 0;
+  if (bytes.size() < Magic + sizeof checksum || bytes.substr(0, Magic) != JournalMagic)
+    return std::nullopt;
+  std::string_view body = bytes.substr(0, bytes.size() - sizeof checksum);
+  std::string_view tail = bytes.substr(body.size());
+  if (!TakeNumber(tail, checksum) || checksum != Fnv1a(body)) return std::nullopt;
+  body.remove_prefix(Magic);
+  if (!TakeNumber(body, identitySize) || body.size() < identitySize) return std::nullopt;
+  std::string identity(body.substr(0, identitySize));
+  body.remove_prefix(identitySize);
+  if (!TakeNumber(body, contentSize) || body.size() != contentSize) return std::nullopt;
+  return std::make_pair(std::move(identity), std::string(body));
+}
+
+std::optional<std::string> ReadAll(int fd) {
+  std::string text;
+  char block[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) return text;
+    text.append(block, static_cast<std::size_t>(got));
+  }
+}
+
+void SyncFolder(const std::string& folder) {
+  TDescriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (handle.Get() >= 0) ::fsync(handle.Get());
+}
+
+// content in place of what fd holds, on disk when it returns true; the space for all of it
+// is reserved before the first old byte is overwritten.
+bool StoreInPlace(int fd, const std::string& content) {
+  return ReserveSpace(fd, content.size()) && WriteAllAt(fd, content) &&
+         ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+}
+
+// Writes the journal of target's old content: whole and on disk under its name, or not
+// there at all.
+bool WriteJournal(const std::string& target, const std::string& old) {
+  std::string folder = FolderOf(target), temporary;
+  TDescriptor file(safe_file_seam::CreateNamedTemporary(folder, temporary));
+  if (file.Get() < 0) return false;
+  std::string bytes = EncodeJournal(IdentityOf(target), old);
+  bool stored = WriteAllAt(file.Get(), bytes) && ::fsync(file.Get()) == 0 &&
+                ::rename(temporary.c_str(), JournalPath(target).c_str()) == 0;
+  if (!stored) ::unlink(temporary.c_str());
+  if (stored) SyncFolder(folder);
+  return stored;
+}
+
+// An in-place write that a kill interrupted is rolled back: the old content goes back in
+// whole and its journal goes. False when that could not be done (the journal stays).
+bool RollBackInterruptedWrite(const std::string& target) {
+  std::string journal = JournalPath(target);
+  TDescriptor file(::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.Get() < 0) return errno == ENOENT;
+  auto bytes = ReadAll(file.Get());
+  auto kept = bytes ? DecodeJournal(*bytes) : std::nullopt;
+  if (kept && kept->first != IdentityOf(target)) return true;  // another file's, by chance
+  if (kept) {
+    TDescriptor old(::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (old.Get() < 0 || !StoreInPlace(old.Get(), kept->second)) return false;
+  }
+  ::unlink(journal.c_str());
+  SyncFolder(FolderOf(target));
+  return true;
+}
+
 }  // namespace
+
+std::string JournalPath(const std::string& target) {
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx",
+                static_cast<unsigned long long>(Fnv1a(IdentityOf(target))));
+  return FolderOf(target) + "/.kb-journal-" + hash;
+}
+
+std::optional<std::string> JournalledContent(const std::string& target) {
+  TDescriptor file(::open(JournalPath(target).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  auto bytes = file.Get() >= 0 ? ReadAll(file.Get()) : std::nullopt;
+  auto kept = bytes ? DecodeJournal(*bytes) : std::nullopt;
+  if (!kept || kept->first != IdentityOf(target)) return std::nullopt;
+  return kept->second;
+}
 
 namespace safe_file_seam {
 TCreateTemporary CreateTemporary = CreateTemporaryFile;
+TAfterJournal AfterJournal = nullptr;
 
 int CreateNamedTemporary(const std::string& folder, std::string& name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -316,6 +448,8 @@ TReplacingFile::TPlatform::TPlatform(std::string path) : FPath(std::move(path)) 
   if (!target) ThrowCreateError(FPath);
   FTarget = *target;
   if (!FoldersMayBeFollowed(FolderOf(FTarget))) throw EFCreateError(FPath);
+  if (!RollBackInterruptedWrite(FTarget)) ThrowCreateError(FPath);
+  RemoveStaleTemporaries(FolderOf(FTarget));
   TDescriptor old(
       ::open(FTarget.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   if (old.Get() < 0 && errno != ENOENT) ThrowCreateError(FPath);
@@ -328,7 +462,6 @@ TReplacingFile::TPlatform::TPlatform(std::string path) : FPath(std::move(path)) 
     UseInPlace(old.Release());
     return;
   }
-  RemoveStaleTemporaries(FolderOf(FTarget));
   FHandle = safe_file_seam::CreateTemporary(FolderOf(FTarget), FTemporary);
   if (FHandle < 0) {
     if (!exists || !RefusedByFolder(errno)) ThrowCreateError(FPath);
@@ -418,14 +551,23 @@ void TReplacingFile::TPlatform::NameTemporary() {
   ThrowWriteError();
 }
 
-// A kill in the middle of this can still leave the file cut; a full disk cannot.
+// The old content is kept in a journal beside the file until the new one is on disk, so
+// a kill in the middle leaves one whole content: in the file, or in the journal, which the
+// next write of that name puts back. A folder that takes no new file gets no journal.
 void TReplacingFile::TPlatform::CommitInPlace() {
-  bool stored = ReserveSpace(FHandle, FHeld.size()) && WriteAllAt(FHandle, FHeld) &&
-                ::ftruncate(FHandle, static_cast<off_t>(FHeld.size())) == 0 &&
-                ::fsync(FHandle) == 0;
+  bool journalled = false;
+  {
+    TDescriptor reading(::open(FTarget.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    auto old = reading.Get() >= 0 ? ReadAll(reading.Get()) : std::nullopt;
+    journalled = old && WriteJournal(FTarget, *old);
+  }
+  if (journalled && safe_file_seam::AfterJournal) safe_file_seam::AfterJournal(FTarget);
+  bool stored = StoreInPlace(FHandle, FHeld);
   int error = stored ? 0 : errno;
   bool closed = ::close(FHandle) == 0;
   FHandle = -1;
+  if (journalled && stored) ::unlink(JournalPath(FTarget).c_str());
+  if (journalled && !stored) RollBackInterruptedWrite(FTarget);
   if (!stored || !closed) ThrowWriteError(stored ? errno : error);
 }
 

@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "RuntimeErrors.h"
 #include "TempFolder.h"
 #include "Unprivileged.h"
+#include "posix/SafeFileSeam.h"
 
 namespace korbenit {
 namespace {
@@ -173,6 +177,44 @@ class TSmallFileSystem {
   std::string FPath;
   bool FMounted = false;
 };
+
+// A file with two names is rewritten in place with its old content in a journal beside
+// it: a write killed once the journal is on disk (before the file changed, or with the
+// file half written) loses nothing, and the next write of that name puts the old content
+// back first, then writes its own to both names and leaves nothing beside them.
+TEST(ReplacingFile, InPlaceAKilledWriteLeavesTheOldContentInItsJournal) {
+  struct TRow {
+    const char* Name;
+    safe_file_seam::TAfterJournal Kill;
+  };
+  const TRow rows[] = {{"killed before the file changed", [](const std::string&) { ::_exit(0); }},
+                       {"killed with the file half written", [](const std::string& target) {
+                          std::ofstream(target, std::ios::binary | std::ios::in | std::ios::out)
+                              << "torn";
+                          ::_exit(0);
+                        }}};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TTempFolder folder;
+    std::string old(5000, 'o');
+    WriteBytes(folder / "shot.bmp", old);
+    fs::create_hard_link(folder / "shot.bmp", folder / "copy.bmp");
+    pid_t child = ::fork();
+    if (child == 0) {
+      safe_file_seam::AfterJournal = row.Kill;
+      Replace(folder / "copy.bmp", std::string(8000, 'n'));
+      ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write went past its journal";
+    EXPECT_EQ(JournalledContent(folder / "shot.bmp"), std::optional<std::string>(old));
+    Replace(folder / "shot.bmp", "new");
+    EXPECT_EQ(ReadBytes(folder / "shot.bmp"), "new");
+    EXPECT_EQ(ReadBytes(folder / "copy.bmp"), "new");
+    EXPECT_EQ(folder.EntryCount(), 2u);
+  }
+}
 
 // A file with two names is rewritten in place; on a disk too full for the new content,
 // both names keep the old one whole.
