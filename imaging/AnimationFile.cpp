@@ -139,8 +139,8 @@ class TWebPFile : public TAnimationFile {
       : FFile(path), FWidth(width), FHeight(height) {
     std::string header = "RIFF";
     header += Le32(0) + "WEBP" +
-              Chunk("VP8X", std::string(1, '\x02') + std::string(3, '\0') + Le24(width - 1) +
-                                Le24(height - 1));
+              Chunk("VP8X", std::string(1, AnimationFlag) + std::string(3, '\0') +
+                                Le24(width - 1) + Le24(height - 1));
     header += Chunk("ANIM", Le32(0xFF000000u) + std::string(2, '\0'));
     WriteBytes(header);
     if (!WebPConfigInit(&FConfig) || !WebPConfigLosslessPreset(&FConfig, 0)) throw EOutOfMemory();
@@ -164,12 +164,19 @@ class TWebPFile : public TAnimationFile {
   void Finish() override {
     if (FEncoder) EndBatch();
     FFile.PatchAt(4, Le32(static_cast<uint32_t>(FWritten - 8)).data(), 4);
+    // The encoder leaves unchanged areas of a frame transparent over the one before; the
+    // header says so when any frame does.
+    char flags = static_cast<char>(AnimationFlag | (FAlpha ? AlphaFlag : 0));
+    FFile.PatchAt(VP8XFlagsAt, &flags, 1);
     FFile.Commit();
   }
 
   int Frames() const override { return FFrames; }
 
  private:
+  static constexpr char AnimationFlag = 0x02, AlphaFlag = 0x10;
+  static constexpr std::size_t VP8XFlagsAt = 20;
+
   struct TEncoderDelete {
     void operator()(WebPAnimEncoder* encoder) const { WebPAnimEncoderDelete(encoder); }
   };
@@ -203,7 +210,8 @@ class TWebPFile : public TAnimationFile {
     FBatchFrames = 0;
   }
 
-  // The batch's frames, each an ANMF chunk of the file.
+  // The batch's frames, each an ANMF chunk of the file. A batch of one picture shown all
+  // along comes out of the encoder as a still image without a duration: it lasts the batch.
   void EndBatch() {
     WebPData data;
     WebPDataInit(&data);
@@ -214,9 +222,12 @@ class TWebPFile : public TAnimationFile {
     std::unique_ptr<WebPDemuxer, void (*)(WebPDemuxer*)> demux(WebPDemux(&data), WebPDemuxDelete);
     WebPIterator frame;
     bool copied = demux && WebPDemuxGetFrame(demux.get(), 1, &frame);
+    bool still = copied && !(WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & ANIMATION_FLAG);
     for (bool more = copied; more; more = WebPDemuxNextFrame(&frame)) {
+      int duration = still ? FBatchMs : frame.duration;
+      FAlpha |= frame.has_alpha != 0;
       std::string header = Le24(frame.x_offset / 2) + Le24(frame.y_offset / 2) +
-                           Le24(frame.width - 1) + Le24(frame.height - 1) + Le24(frame.duration);
+                           Le24(frame.width - 1) + Le24(frame.height - 1) + Le24(duration);
       header += static_cast<char>((frame.blend_method == WEBP_MUX_NO_BLEND ? 0x02 : 0) |
                                   (frame.dispose_method == WEBP_MUX_DISPOSE_BACKGROUND ? 0x01 : 0));
       WriteBytes(
@@ -233,6 +244,7 @@ class TWebPFile : public TAnimationFile {
   WebPConfig FConfig;
   std::unique_ptr<WebPAnimEncoder, TEncoderDelete> FEncoder;
   int FBatchMs = 0, FBatchFrames = 0, FFrames = 0;
+  bool FAlpha = false;
   std::size_t FWritten = 0;
 };
 
