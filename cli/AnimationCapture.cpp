@@ -1,6 +1,7 @@
 #include "AnimationCapture.h"
 
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "DeviceCapture.h"
@@ -23,13 +24,28 @@ class TAnimationCapture : public TLiveView {
         FRecording(name, FormatOfName(name) == TPictureFormat::Gif ? TAnimationFormat::Gif
                                                                    : TAnimationFormat::WebP) {}
 
-  // From the live session's thread, or from the series' captures.
+  // From the live session's thread, or from the series' captures. A frame that came
+  // after the recording's end is not part of it.
   void Take(std::shared_ptr<const TFrame> frame) {
     auto least = FOptions.Fps > 0 ? std::chrono::microseconds(1'000'000 / FOptions.Fps)
                                   : std::chrono::microseconds(0);
     if (FLast && frame->Captured - FLast->Captured < least) return;
+    {
+      std::lock_guard lock(FMutex);
+      if (FEnd && frame->Captured >= *FEnd) return;
+      if (!FFirst) FFirst = frame->Captured;
+    }
     FLast = frame;
     FRecording.Add(std::move(frame));
+  }
+  // When the first frame came; nothing before.
+  std::optional<Clock::time_point> First() {
+    std::lock_guard lock(FMutex);
+    return FFirst;
+  }
+  void SetEnd(Clock::time_point end) {
+    std::lock_guard lock(FMutex);
+    FEnd = end;
   }
   void LineArrived(int, const TScreenLine&) override {}
   void FrameArrived(std::shared_ptr<const TFrame> frame) override { Take(std::move(frame)); }
@@ -63,16 +79,28 @@ class TAnimationCapture : public TLiveView {
   std::shared_ptr<const TFrame> FLast;
   std::mutex FMutex;
   TFailure FFailure;
+  std::optional<Clock::time_point> FFirst, FEnd;
 };
 
 }  // namespace
 
+// A series as one animation: a capture every interval, each frame shown until the next,
+// the last one for the series' period (the interval, or the mean time between captures).
 int RecordSeries(const std::string& port, const TCaptureOptions& options,
                  TCaptureSession& session) {
   TAnimationCapture animation(options.Output, options);
   auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Interval));
-  auto first = Clock::now(), last = first;
+  auto first = Clock::now();
+  std::optional<Clock::time_point> firstFrame, lastFrame;
+  int taken = 0;
+  auto finish = [&] {
+    Clock::duration shown = period;
+    if (shown.count() == 0 && taken > 1) shown = (*lastFrame - *firstFrame) / (taken - 1);
+    auto end = lastFrame.value_or(Clock::now());
+    return animation.Finish(end + std::max<Clock::duration>(shown, std::chrono::milliseconds(100)),
+                            session);
+  };
   for (int index = 0; index < options.Count; ++index) {
     if (!session.Stop.SleepUntil(first + period * index)) break;
     auto frame = std::make_shared<TFrame>();
@@ -86,31 +114,41 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
     if (outcome == TOutcome::Stopped) break;  // what was taken is kept
     if (outcome == TOutcome::Failed) {
       ReportFailure(failure, session.Err, port);
-      animation.Finish(last + std::max<Clock::duration>(period, std::chrono::milliseconds(100)),
-                       session);
+      finish();
       return 1;
     }
-    frame->Captured = last = Clock::now();
+    frame->Captured = Clock::now();
+    lastFrame = frame->Captured;
+    if (!firstFrame) firstFrame = lastFrame;
+    ++taken;
     animation.Take(std::move(frame));
   }
-  int written = animation.Finish(
-      last + std::max<Clock::duration>(period, std::chrono::milliseconds(100)), session);
+  int written = finish();
   return session.Stop.Requested() ? Stopped(session.Stop) : written;
 }
 
+// A continuous recording: frames back to back from a live session, for the duration from
+// the first frame on; the last frame lasts until the duration is over.
 int RecordDuration(const std::string& port, const TCaptureOptions& options,
                    TCaptureSession& session) {
   TAnimationCapture animation(options.Output, options);
   TLiveSession live(port, animation);
-  auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                std::chrono::duration<double>(options.Duration));
+  auto duration = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(options.Duration));
+  std::optional<Clock::time_point> end;
   live.Start();
-  while (Clock::now() < end && !session.Stop.Requested() && animation.Failure().Empty())
+  while (!session.Stop.Requested() && animation.Failure().Empty()) {
+    if (!end && animation.First()) {
+      end = *animation.First() + duration;
+      animation.SetEnd(*end);
+    }
+    if (end && Clock::now() >= *end) break;
     session.Stop.Sleep(std::chrono::milliseconds(20));
+  }
   live.Stop();
   TFailure failure = animation.Failure();
   if (!failure.Empty()) ReportFailure(failure, session.Err, port);
-  int written = animation.Finish(std::min(Clock::now(), end), session);
+  int written = animation.Finish(end ? std::min(Clock::now(), *end) : Clock::now(), session);
   if (session.Stop.Requested()) return Stopped(session.Stop);
   return failure.Empty() ? written : 1;
 }

@@ -365,39 +365,83 @@ TEST(CaptureCommand, TerminalsGetWhatFitsThem) {
   EXPECT_LT(bars, 100) << "redrawn at most about twenty times a second";
 }
 
-int GifFrames(const std::string& path) {
+// An animation's frame count and the sum of its frames' times.
+struct TAnimation {
+  int Frames = -1;
+  int LengthMs = 0;
+};
+
+TAnimation GifAnimation(const std::string& path) {
+  TAnimation animation;
   int error = 0;
   GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
-  int frames = gif && DGifSlurp(gif) == GIF_OK ? gif->ImageCount : -1;
+  if (gif && DGifSlurp(gif) == GIF_OK) {
+    animation.Frames = gif->ImageCount;
+    for (int i = 0; i < gif->ImageCount; ++i) {
+      GraphicsControlBlock control{};
+      DGifSavedExtensionToGCB(gif, i, &control);
+      animation.LengthMs += 10 * control.DelayTime;
+    }
+  }
   if (gif) DGifCloseFile(gif, &error);
-  return frames;
+  return animation;
 }
 
-int WebPFrames(const std::string& path) {
+TAnimation WebPAnimation(const std::string& path) {
+  TAnimation animation;
   std::string bytes = ReadBytes(path);
   WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
   WebPDemuxer* demux = WebPDemux(&data);
-  int frames = demux ? static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT)) : -1;
+  WebPIterator frame;
+  if (demux && WebPDemuxGetFrame(demux, 1, &frame)) {
+    animation.Frames = static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT));
+    do animation.LengthMs += frame.duration;
+    while (WebPDemuxNextFrame(&frame));
+    WebPDemuxReleaseIterator(&frame);
+  }
   WebPDemuxDelete(demux);
-  return frames;
+  return animation;
 }
 
-// A .gif or .webp output holds a series, or a recording of a duration, as one animation.
+// A .gif or .webp output holds a series, or a recording of a duration, as one animation
+// whose frames' times add up to what was recorded: a series' last frame lasts its period
+// (the interval, or the mean time between its captures), a recording lasts its duration
+// from its first frame on.
 TEST(CaptureCommand, AnAnimationHoldsTheSeriesOrTheDuration) {
   TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--moving", "--delay-us", "300"});
-  TTempFolder folder;
-  TRun series =
-      RunProgram(folder, {"-p", simulator.Name(), "-c", "3", "-i", "0.2", folder / "tour.gif"});
-  EXPECT_EQ(series.Exit, 0) << series.Err;
-  EXPECT_EQ(GifFrames(folder / "tour.gif"), 3);
-  TRun recording =
-      RunProgram(folder, {"-p", simulator.Name(), "--duration", "1.5", "-o", folder / "clip.webp"});
-  EXPECT_EQ(recording.Exit, 0) << recording.Err;
-  EXPECT_GE(WebPFrames(folder / "clip.webp"), 3);
-  TRun capped = RunProgram(
-      folder, {"-p", simulator.Name(), "--duration", "1.5", "--fps", "1", folder / "slow.gif"});
-  EXPECT_EQ(capped.Exit, 0) << capped.Err;
-  EXPECT_LE(GifFrames(folder / "slow.gif"), 2);
+  struct TRow {
+    std::vector<std::string> Options;
+    const char* Name;
+    int LeastFrames, MostFrames;
+    int LengthMs;  // -1: three times the mean time between captures
+  };
+  for (const TRow& row :
+       {TRow{{"-c", "3", "-i", "0.4"}, "tour.gif", 3, 3, 1200},
+        TRow{{"-c", "3"}, "three.webp", 3, 3, -1},
+        TRow{{"--duration", "1.5"}, "clip.webp", 3, 100, 1500},
+        TRow{{"--duration", "1.5"}, "clip.gif", 3, 100, 1500},
+        TRow{{"--duration", "1.5", "--fps", "1"}, "slow.gif", 1, 2, 1500}}) {
+    SCOPED_TRACE(row.Name);
+    TTempFolder folder;
+    std::vector<std::string> args = {"-p", simulator.Name(), "-o", folder / row.Name};
+    args.insert(args.end(), row.Options.begin(), row.Options.end());
+    auto started = Clock::now();
+    TRun run = RunProgram(folder, args);
+    auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    std::string name = row.Name;
+    TAnimation animation = name.ends_with(".gif") ? GifAnimation(folder / row.Name)
+                                                  : WebPAnimation(folder / row.Name);
+    EXPECT_GE(animation.Frames, row.LeastFrames);
+    EXPECT_LE(animation.Frames, row.MostFrames);
+    if (row.LengthMs >= 0) {
+      EXPECT_NEAR(animation.LengthMs, row.LengthMs, 200);
+    } else {
+      EXPECT_LE(animation.LengthMs, tookMs);
+      EXPECT_GT(animation.LengthMs, 3 * 200) << "three captures' worth, not 0.1 s for the last";
+    }
+  }
 }
 
 TEST(CaptureCommand, ASeriesNumbersItsPictures) {
