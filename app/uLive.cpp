@@ -159,6 +159,11 @@ void TLive::TogglePause() {
     return;
   }
   StopSession();
+  // The last complete frame, the one a snapshot saves, not the lines of the next one.
+  if (FFrame) {
+    Canvas->Picture = ImageOf(*FFrame);
+    Canvas->update();
+  }
   if (FRecording) FRecording->Pause(TRecording::TClock::now());
   FPaused = true;
   ButPause->setText(QStringLiteral("Resume"));
@@ -186,6 +191,7 @@ void TLive::TakeArrivals() {
     if (FFrameTimes.size() > RateFrames + 1) FFrameTimes.pop_front();
     ShowRate();
     // Waiting is over; any other message stays until the next action.
+    FDeviceLost = false;
     if (std::exchange(FWaiting, false)) ShowStatus({});
   }
   if (arrivals.Failure) {
@@ -195,7 +201,7 @@ void TLive::TakeArrivals() {
         FailureHint(arrivals.Failure->Kind, PortGroup(FHost.Port ? FHost.Port() : ""));
     ShowStatus(QString::fromStdString(message) + QStringLiteral(". Waiting for the device..."),
                QString::fromStdString(message + (hint.empty() ? "" : "\n" + hint)));
-    FWaiting = true;
+    FWaiting = FDeviceLost = true;
     FFrameTimes.clear();
     RateLabel->clear();
   }
@@ -271,10 +277,7 @@ QString TLive::Snapshot() {
       SaveBitmapFile(picture, path.toStdString());
   } catch (const std::exception& e) {
     QApplication::beep();
-    std::string hint = FailureHint(FailureKindOf(e));
-    ShowStatus(
-        QString::fromUtf8(e.what()),
-        QString::fromUtf8(e.what()) + (hint.empty() ? "" : "\n" + QString::fromStdString(hint)));
+    ShowFailure(TFailure::Of(e));
     return {};
   }
   QString name = QFileInfo(path).fileName();
@@ -312,7 +315,7 @@ void TLive::ToggleRecording() {
         path.toStdString(), webp ? TAnimationFormat::WebP : TAnimationFormat::Gif);
   } catch (const std::exception& e) {
     QApplication::beep();
-    ShowStatus(QString::fromUtf8(e.what()));
+    ShowFailure(TFailure::Of(e));
     return;
   }
   FRecordingName = QFileInfo(path).fileName();
@@ -341,12 +344,27 @@ void TLive::EndRecording() {
       });
 }
 
+// The file's name is told, also when a full disk cut the recording short or the device
+// went away meanwhile (whose message stays beside it); a recording that left no file
+// says why.
 void TLive::RecordingEnded(TRecording* ending, const QString& name, const TFailure& failure) {
+  bool kept = ending->Kept();
   std::erase_if(FEnding, [ending](const auto& recording) { return recording.get() == ending; });
-  if (failure.Empty())
-    ShowStatus(QStringLiteral("Recorded: ") + name);
-  else
-    ShowStatus(QString::fromUtf8(failure.Message));
+  if (!failure.Empty()) QApplication::beep();
+  if (!kept) return ShowFailure(failure);
+  QString text = QStringLiteral("Recorded: ") + name;
+  if (failure.Kind == TFailureKind::DiskFull)
+    text += QStringLiteral(", cut short: the disk is full");
+  else if (FDeviceLost)
+    text += QStringLiteral("; ") + FStatusText;
+  std::string hint = failure.Empty() ? std::string() : FailureHint(failure.Kind);
+  ShowStatus(text, hint.empty() ? QString() : text + '\n' + QString::fromStdString(hint));
+}
+
+void TLive::ShowFailure(const TFailure& failure) {
+  std::string hint = FailureHint(failure.Kind);
+  QString text = QString::fromUtf8(failure.Message);
+  ShowStatus(text, hint.empty() ? QString() : text + '\n' + QString::fromStdString(hint));
 }
 
 void TLive::ShowRecording() {

@@ -87,6 +87,7 @@ class TLive : public QWidget {
   void TakeArrivals();
   void ShowRate();
   void ShowStatus(const QString& text, const QString& hint = {});
+  void ShowFailure(const TFailure& failure);
   void StoreView();
   void FitWindow();
   void EndRecording();
@@ -105,7 +106,8 @@ class TLive : public QWidget {
   QString FStatusText;
   bool FPaused = false;
   bool FSuspended = false;
-  bool FWaiting = false;  // the status line says the device is awaited
+  bool FWaiting = false;     // the status line says the device is awaited
+  bool FDeviceLost = false;  // and why: the device went away
   // Recordings whose files are being finished; declared last, so that a finish still
   // running is waited for first, before anything it reports to is gone.
   std::vector<std::unique_ptr<TRecording>> FEnding;

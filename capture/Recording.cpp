@@ -2,7 +2,16 @@
 
 #include <vector>
 
+#include "RuntimeErrors.h"
+
 namespace korbenit {
+namespace {
+
+// More than any encoded frame takes (an RGB frame and then some), kept free before each
+// frame so that the file's end always fits.
+constexpr std::size_t RoomForAFrame = 1 << 20;
+
+}  // namespace
 
 TRecording::TRecording(const std::string& path, TAnimationFormat format)
     : FFile(CreateAnimationFile(path, format, ScreenWidth, ScreenHeight)),
@@ -74,14 +83,16 @@ void TRecording::FinishInBackground(TClock::time_point now, std::function<void(T
 
 // On the encoder's thread, once every frame is encoded.
 TFailure TRecording::WriteOut() noexcept {
-  if (!FFailure.Empty()) return FFailure;
-  if (FAdded == 0) return {"Nothing was recorded"};
+  if (!FFailure.Empty() && !FCutShort) return FFailure;
+  if (FAdded == 0 || FFile->Frames() == 0)
+    return FFailure.Empty() ? TFailure{"Nothing was recorded"} : FFailure;
   try {
     FFile->Finish();
+    FKept = true;
   } catch (const std::exception& e) {
     return TFailure::Of(e);
   }
-  return {};
+  return FFailure;
 }
 
 // Encodes what is queued until finishing; after a failure it only drains.
@@ -101,13 +112,17 @@ void TRecording::Encode() noexcept {
     if (!FFailure.Empty()) continue;
     lock.unlock();
     TFailure failure;
+    bool cutShort = false;
     try {
-      FFile->AddFrame(RgbOf(*job.Frame), job.DurationMs);
+      if (FFile->ReserveAhead(RoomForAFrame))
+        FFile->AddFrame(RgbOf(*job.Frame), job.DurationMs);
+      else
+        failure = TFailure::Of(EWriteError(TFailureKind::DiskFull)), cutShort = true;
     } catch (const std::exception& e) {
       failure = TFailure::Of(e);
     }
     lock.lock();
-    if (!failure.Empty()) FFailure = failure;
+    if (!failure.Empty()) FFailure = failure, FCutShort = cutShort;
   }
 }
 

@@ -16,9 +16,10 @@ namespace korbenit {
 
 // Live frames recorded into an animation on a thread of its own, so the window never
 // waits for the encoder. Each frame lasts until the next one came; a pause ends the
-// frame shown then, and the time until the next frame is not recorded. A failure to
-// write (a full disk) ends the taking of frames; Finish then answers it and no file
-// stays, as none does when the recording is abandoned.
+// frame shown then, and the time until the next frame is not recorded. A disk about to be
+// full ends the taking of frames while the file can still be finished: Finish keeps the
+// frames so far as a whole file (Kept) and answers the failure (kind DiskFull). Any other
+// failure to write leaves no file, as none stays when the recording is abandoned.
 class TRecording {
  public:
   using TClock = std::chrono::steady_clock;
@@ -39,6 +40,8 @@ class TRecording {
   void FinishInBackground(TClock::time_point now, std::function<void(TFailure)> done);
 
   int Frames() const { return FAdded; }
+  // After Finish: whether the file stands under its name (also when cut short).
+  bool Kept() const { return FKept; }
   // Whether writing has failed already (the recording should end).
   bool Failed();
   // The recorded time until now: pauses left out.
@@ -62,6 +65,8 @@ class TRecording {
   std::condition_variable FWake;
   std::deque<TJob> FJobs;
   bool FFinishing = false;
+  bool FCutShort = false;  // the disk is about to be full: no more frames
+  bool FKept = false;
   std::function<void(TFailure)> FDone;
   TFailure FFailure;
   std::thread FThread;

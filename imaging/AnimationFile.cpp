@@ -98,6 +98,7 @@ class TGifFile : public TAnimationFile {
   }
 
   int Frames() const override { return FFrames; }
+  bool ReserveAhead(std::size_t bytes) override { return FFile.ReserveAhead(bytes); }
 
  private:
   static int Write(void* context, const uint8_t* data, const size_t size) {
@@ -139,8 +140,8 @@ class TWebPFile : public TAnimationFile {
       : FFile(path), FWidth(width), FHeight(height) {
     std::string header = "RIFF";
     header += Le32(0) + "WEBP" +
-              Chunk("VP8X", std::string(1, AnimationFlag) + std::string(3, '\0') +
-                                Le24(width - 1) + Le24(height - 1));
+              Chunk("VP8X", std::string(1, AnimationFlag) + std::string(3, '\0') + Le24(width - 1) +
+                                Le24(height - 1));
     header += Chunk("ANIM", Le32(0xFF000000u) + std::string(2, '\0'));
     WriteBytes(header);
     if (!WebPConfigInit(&FConfig) || !WebPConfigLosslessPreset(&FConfig, 0)) throw EOutOfMemory();
@@ -172,6 +173,7 @@ class TWebPFile : public TAnimationFile {
   }
 
   int Frames() const override { return FFrames; }
+  bool ReserveAhead(std::size_t bytes) override { return FFile.ReserveAhead(bytes); }
 
  private:
   static constexpr char AnimationFlag = 0x02, AlphaFlag = 0x10;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ class TAnimationFile {
   virtual void AddFrame(const std::vector<uint8_t>& rgb, int durationMs) = 0;
   // Writes what is still held and takes the target's name; raises EWriteError.
   virtual void Finish() = 0;
+  // Whether the disk has room for another bytes bytes, set aside for them: a writer that
+  // asks before each frame can always finish the file with the frames it has.
+  virtual bool ReserveAhead(std::size_t bytes) = 0;
   virtual int Frames() const = 0;
 };
 

@@ -37,6 +37,9 @@ class TReplacingFile {
   void TakePermissionsOf(const std::string& source);
   // Raises EWriteError when fewer bytes were stored than asked.
   void Write(const void* data, std::size_t size);
+  // Makes sure that the next bytes bytes will find room on the disk; false when they
+  // would not (a disk about to be full), so that a writer can end the file while it can.
+  bool ReserveAhead(std::size_t bytes) noexcept;
   // Overwrites bytes already written at offset (a header filled in at the end); raises
   // EWriteError.
   void PatchAt(std::size_t offset, const void* data, std::size_t size);

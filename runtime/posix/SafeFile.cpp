@@ -431,6 +431,20 @@ void TReplacingFile::Write(const void* data, std::size_t size) {
   FPlatform->Write(data, size);
 }
 
+// Held content of an in-place write finds its room at Commit.
+bool TReplacingFile::ReserveAhead(std::size_t bytes) noexcept {
+  auto& p = *FPlatform;
+  if (p.FInPlace) return true;
+  struct stat info {};
+  if (::fstat(p.FHandle, &info) != 0) return false;
+  if (::fallocate(p.FHandle, FALLOC_FL_KEEP_SIZE, info.st_size, static_cast<off_t>(bytes)) == 0)
+    return true;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  struct statvfs space {};
+  return ::fstatvfs(p.FHandle, &space) == 0 &&
+         bytes <= static_cast<std::size_t>(space.f_bavail) * space.f_frsize;
+}
+
 void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t size) {
   FPlatform->PatchAt(offset, data, size);
 }

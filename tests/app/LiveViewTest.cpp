@@ -104,6 +104,7 @@ TEST(LiveView, PauseSuspendAndCloseFreeThePort) {
   rig.Press(QKeySequence(Qt::Key_Space));
   EXPECT_TRUE(rig.Live->Paused());
   EXPECT_FALSE(PortHeld(rig.Simulator.Link()));
+  EXPECT_EQ(rig.Live->Canvas->Picture, rig.Live->Frame()) << "the frame a snapshot saves";
   uint64_t kept = rig.Live->FrameNumber();
   QTest::qWait(300);
   EXPECT_EQ(rig.Live->FrameNumber(), kept);

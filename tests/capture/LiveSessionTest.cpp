@@ -21,6 +21,7 @@
 #include "DeviceModel.h"
 #include "DeviceSession.h"
 #include "Recording.h"
+#include "SmallFileSystem.h"
 #include "SimulatorProcess.h"
 #include "TempFolder.h"
 
@@ -202,6 +203,45 @@ TEST(Recording, HoldsTheFramesCapturedWithTheirTimes) {
     auto length =
         std::chrono::duration_cast<std::chrono::milliseconds>(end - view.Frames.front()->Captured);
     EXPECT_LE(std::abs(ends - length.count()), 10 * static_cast<long>(frames)) << ends << " ms";
+  }
+}
+
+// A disk about to be full ends the recording while its file can still be finished: the
+// frames so far stand whole under its name, and the failure says the disk is full.
+TEST(Recording, ADiskAboutToBeFullKeepsWhatWasRecorded) {
+  testing::TTempFolder folder;
+  testing::TSmallFileSystem disk(folder, "1536k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a file system here";
+  for (auto format : {TAnimationFormat::Gif, TAnimationFormat::WebP}) {
+    std::string path = disk / (format == TAnimationFormat::Gif ? "clip.gif" : "clip.webp");
+    SCOPED_TRACE(path);
+    TRecording recording(path, format);
+    std::mt19937 random(5);
+    auto start = Clock::now();
+    int added = 0;
+    for (; added < 60 && !recording.Failed(); ++added) {
+      auto frame = std::make_shared<TFrame>();
+      for (auto& word : frame->Pixels) word = static_cast<uint16_t>(random());
+      frame->Captured = start + std::chrono::milliseconds(300 * added);
+      recording.Add(frame);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    TFailure failure = recording.Finish(start + std::chrono::milliseconds(300 * added));
+    EXPECT_EQ(failure.Kind, TFailureKind::DiskFull) << failure.Message;
+    EXPECT_TRUE(recording.Kept());
+    std::string bytes = testing::ReadBytes(path);
+    EXPECT_GT(bytes.size(), 0u);
+    EXPECT_EQ(bytes.substr(0, 4), format == TAnimationFormat::Gif ? "GIF8" : "RIFF");
+    if (format == TAnimationFormat::WebP) {
+      WebPData data{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+      std::unique_ptr<WebPDemuxer, void (*)(WebPDemuxer*)> demux(WebPDemux(&data),
+                                                                 WebPDemuxDelete);
+      ASSERT_TRUE(demux);
+      EXPECT_GE(WebPDemuxGetI(demux.get(), WEBP_FF_FRAME_COUNT), 1u);
+    } else {
+      EXPECT_EQ(bytes.back(), ';') << "the GIF's end";
+    }
+    std::filesystem::remove(path);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "RuntimeErrors.h"
+#include "SmallFileSystem.h"
 #include "TempFolder.h"
 #include "Unprivileged.h"
 #include "posix/SafeFileSeam.h"
@@ -158,25 +159,6 @@ TEST(ReplacingFile, AReplacedFileTakesNoAccessListItDidNotHave) {
   EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
 }
 
-// A small file system of its own, so that it can be filled.
-class TSmallFileSystem {
- public:
-  explicit TSmallFileSystem(const TTempFolder& folder) : FPath(folder / "small") {
-    fs::create_directory(FPath);
-    FMounted = ::mount("tmpfs", FPath.c_str(), "tmpfs", 0, "size=256k") == 0;
-  }
-  TSmallFileSystem(const TSmallFileSystem&) = delete;
-  TSmallFileSystem& operator=(const TSmallFileSystem&) = delete;
-  ~TSmallFileSystem() {
-    if (FMounted) ::umount(FPath.c_str());
-  }
-  bool Mounted() const { return FMounted; }
-  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-
- private:
-  std::string FPath;
-  bool FMounted = false;
-};
 
 // A file with two names is rewritten in place with its old content in a journal beside
 // it: a write killed once the journal is on disk (before the file changed, or with the
@@ -220,7 +202,7 @@ TEST(ReplacingFile, InPlaceAKilledWriteLeavesTheOldContentInItsJournal) {
 // both names keep the old one whole.
 TEST(ReplacingFile, InPlaceTheOldContentStaysUntilThereIsRoomForTheNew) {
   TTempFolder folder;
-  TSmallFileSystem disk(folder);
+  testing::TSmallFileSystem disk(folder);
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a file system here";
   std::string old(20000, 'o');
   WriteBytes(disk / "shot.bmp", old);
