@@ -10,7 +10,7 @@
 namespace korbenit {
 int TLiveCanvas::PhysicalZoom() const {
   double ratio = devicePixelRatioF();
-  if (Zoom > 0) return std::max(1, static_cast<int>(std::lround(Zoom * ratio)));
+  if (Zoom > 0) return PhysicalZoomAt(Zoom);
   QSize room = size() * ratio;
   QSize picture = PictureSize();
   return std::max(1, std::min(room.width() / picture.width(), room.height() / picture.height()));
@@ -21,8 +21,24 @@ int TLiveCanvas::ShownZoom() const {
   return std::max(1, static_cast<int>(PhysicalZoom() / devicePixelRatioF()));
 }
 
+// In window pixels, rounded up: the picture at its whole screen-pixel zoom fits, at any
+// screen scale.
 QSize TLiveCanvas::sizeHint() const {
-  return PictureSize() * std::max(1, Zoom);
+  return WindowPixels(PictureSize() * PhysicalZoomAt(std::max(1, Zoom)));
+}
+
+QSize TLiveCanvas::SmallestSize() const {
+  return WindowPixels(PictureSize());
+}
+
+int TLiveCanvas::PhysicalZoomAt(int zoom) const {
+  return std::max(1, static_cast<int>(std::lround(zoom * devicePixelRatioF())));
+}
+
+QSize TLiveCanvas::WindowPixels(QSize screenPixels) const {
+  double ratio = devicePixelRatioF();
+  return {static_cast<int>(std::ceil(screenPixels.width() / ratio - 1e-9)),
+          static_cast<int>(std::ceil(screenPixels.height() / ratio - 1e-9))};
 }
 
 QSize TLiveCanvas::PictureSize() const {

@@ -20,9 +20,15 @@ class TLiveCanvas : public QWidget {
   int ShownZoom() const;
   QSize PictureSize() const;  // turned, in device pixels
   QSize sizeHint() const override;
+  // What holds the picture at one screen pixel for each device pixel.
+  QSize SmallestSize() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int PhysicalZoomAt(int zoom) const;
+  QSize WindowPixels(QSize screenPixels) const;
 };
 
 }  // namespace korbenit

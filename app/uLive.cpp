@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QMetaObject>
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -64,8 +65,9 @@ TLive::TLive(TLiveHost host, QWidget* parent)
   BuildShortcuts();
   if (FHost.Settings) {
     RunHandler([this] {
-      Canvas->Zoom = std::clamp(FHost.Settings->ReadInt("LiveView\\Zoom", 2), 0, MaxZoom);
+      // The turn first: whether a zoom fits the screen depends on it.
       Canvas->QuarterTurns = std::clamp(FHost.Settings->ReadInt("LiveView\\Rotation", 0), 0, 3);
+      Canvas->Zoom = FittingZoom(FHost.Settings->ReadInt("LiveView\\Zoom", 2));
       cbRecordFormat->setCurrentIndex(FHost.Settings->ReadStr("LiveView\\RecordFormat", "GIF") ==
                                       "WebP");
     });
@@ -80,7 +82,6 @@ TLive::~TLive() {
 
 void TLive::BuildControls() {
   Canvas = new TLiveCanvas(this);
-  Canvas->setMinimumSize(120, 120);
   ButRotate = new QPushButton(QStringLiteral("Rotate"), this);
   ButPause = new QPushButton(QStringLiteral("Pause"), this);
   ButSnapshot = new QPushButton(QStringLiteral("Snapshot"), this);
@@ -94,12 +95,20 @@ void TLive::BuildControls() {
   connect(cbRecordFormat, &QComboBox::activated, this, [this] { StoreView(); });
   RecMark = new QLabel(this);
   RecMark->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold"));
+  // Its room is kept from the start, so the window does not widen when it appears.
+  QFont bold = RecMark->font();
+  bold.setBold(true);
+  RecMark->setFixedWidth(
+      QFontMetrics(bold).horizontalAdvance(QStringLiteral("REC 00:00  0000 frames")));
   connect(ButRotate, &QPushButton::clicked, this, [this] { Rotate(); });
   connect(ButPause, &QPushButton::clicked, this, [this] { TogglePause(); });
   connect(ButSnapshot, &QPushButton::clicked, this, [this] { Snapshot(); });
   StatusBar = new QStatusBar(this);
   StatusBar->setSizeGripEnabled(false);
   RateLabel = new QLabel(StatusBar);
+  RateLabel->setFixedWidth(RateLabel->fontMetrics().horizontalAdvance(
+      QStringLiteral("99.9 frames/s, 9999 ms a frame, 99999 received")));
+  RateLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   StatusBar->addPermanentWidget(RateLabel);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* button : {ButRotate, ButPause, ButSnapshot, ButRecord})
@@ -138,6 +147,7 @@ void TLive::Start() {
   ButPause->setText(QStringLiteral("Pause"));
   if (FSession) return;
   FSession = std::make_unique<TLiveSession>(FHost.Port ? FHost.Port() : std::string(), *FBridge);
+  if (FHost.PortHeld) FHost.PortHeld(true);
   FFrameTimes.clear();
   ShowStatus(QStringLiteral("Waiting for the first frame..."));
   FWaiting = true;
@@ -149,6 +159,7 @@ void TLive::StopSession() {
   if (!FSession) return;
   FSession->Stop();
   FSession.reset();
+  if (FHost.PortHeld) FHost.PortHeld(false);
   FBridge->Take();  // what came before the stop is no news any more
   FRepaint.stop();
 }
@@ -209,15 +220,17 @@ void TLive::TakeArrivals() {
 
 // Over the last ten frames.
 void TLive::ShowRate() {
+  QString received = QStringLiteral("%1 received").arg(FFrame->Number);
   if (FFrameTimes.size() < 2) {
-    RateLabel->setText(QStringLiteral("Frame %1").arg(FFrame->Number));
+    RateLabel->setText(received);
     return;
   }
   double seconds = std::chrono::duration<double>(FFrameTimes.back() - FFrameTimes.front()).count();
   double frames = static_cast<double>(FFrameTimes.size() - 1);
-  RateLabel->setText(QStringLiteral("%1 frames/s, %2 ms a frame")
+  RateLabel->setText(QStringLiteral("%1 frames/s, %2 ms a frame, %3")
                          .arg(frames / seconds, 0, 'f', 1)
-                         .arg(std::lround(1000 * seconds / frames)));
+                         .arg(std::lround(1000 * seconds / frames))
+                         .arg(received));
 }
 
 void TLive::ShowStatus(const QString& text, const QString& hint) {
@@ -227,14 +240,36 @@ void TLive::ShowStatus(const QString& text, const QString& hint) {
 }
 
 void TLive::SetZoom(int zoom) {
-  Canvas->Zoom = std::clamp(zoom, 0, MaxZoom);
+  Canvas->Zoom = FittingZoom(zoom);
   StoreView();
   FitWindow();
   Canvas->update();
 }
 
+// A whole zoom no larger than the largest whose window fits the screen's free area.
+int TLive::FittingZoom(int zoom) {
+  zoom = std::clamp(zoom, 0, MaxZoom);
+  if (zoom == 0) return 0;
+  QScreen* place = screen();
+  if (!place) return zoom;
+  QSize room = place->availableGeometry().size() - (frameGeometry().size() - size());
+  int kept = Canvas->Zoom;
+  for (; zoom > 1; --zoom) {
+    Canvas->Zoom = zoom;
+    Canvas->updateGeometry();
+    layout()->invalidate();
+    QSize needed = layout()->totalSizeHint();
+    if (needed.width() <= room.width() && needed.height() <= room.height()) break;
+  }
+  Canvas->Zoom = kept;
+  Canvas->updateGeometry();
+  layout()->invalidate();
+  return zoom;
+}
+
 void TLive::Rotate() {
   Canvas->QuarterTurns = (Canvas->QuarterTurns + 1) % 4;
+  Canvas->Zoom = FittingZoom(Canvas->Zoom);
   StoreView();
   FitWindow();
   Canvas->update();
@@ -251,6 +286,7 @@ void TLive::StoreView() {
 
 // A whole zoom gets a window just around its picture; fitting keeps the size the user gave.
 void TLive::FitWindow() {
+  Canvas->setMinimumSize(Canvas->SmallestSize());
   if (Canvas->Zoom == 0) return;
   Canvas->updateGeometry();
   resize(sizeHint());

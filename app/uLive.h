@@ -30,6 +30,8 @@ struct TLiveHost {
   // The save dialog, for a picture the user wants to name.
   std::function<void(const QImage&)> SaveAs;
   TCustomAppStorage* Settings = nullptr;  // section LiveView: Zoom, Rotation
+  // Told when the live view takes the port and when it lets go of it (the lamp).
+  std::function<void(bool held)> PortHeld;
 };
 
 // The live view: the device's screen mirrored while it is open, newest lines over the
@@ -90,6 +92,7 @@ class TLive : public QWidget {
   void ShowFailure(const TFailure& failure);
   void StoreView();
   void FitWindow();
+  int FittingZoom(int zoom);
   void EndRecording();
   void RecordingEnded(TRecording* ending, const QString& name, const TFailure& failure);
   void ShowRecording();

@@ -434,6 +434,7 @@ void TMain::OpenLiveView() {
     host.SnapshotType = [this] { return SaveDlg.FilterIndex(); };
     host.SaveAs = [this](const QImage& image) { SaveWithDialog(image); };
     host.Settings = &IniFile;
+    host.PortHeld = [this](bool held) { SetLamp(held ? LampOpen : LampClosed); };
     Live = std::make_unique<TLive>(std::move(host));
   }
   Live->show();

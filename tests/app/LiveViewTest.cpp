@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 #include <chrono>
 #include <filesystem>
@@ -44,6 +45,7 @@ struct TLiveRig {
   TAppIniFileStorage Settings;
   int SnapshotType = 1;
   std::string SnapshotFolder = Folder.Path().string();
+  bool Lamp = false;  // what the main window's lamp would show
   std::unique_ptr<TLive> Live;
   TLiveRig() {
     Settings.SetFileName(Folder / "settings.ini");
@@ -55,6 +57,7 @@ struct TLiveRig {
     host.SnapshotFolder = [this] { return QString::fromStdString(SnapshotFolder); };
     host.SnapshotType = [this] { return SnapshotType; };
     host.Settings = &Settings;
+    host.PortHeld = [this](bool held) { Lamp = held; };
     return host;
   }
   void Press(QKeySequence keys) {
@@ -63,32 +66,59 @@ struct TLiveRig {
   }
 };
 
-// Zoom in whole steps from 1 to 6 or fitting the window, quarter turns, both kept for the
-// next start.
+// Zoom in whole steps from 1 up to the largest whose window fits the screen's free area
+// (6 at most), or fitting the window; quarter turns; both kept for the next start. At every
+// step the picture fits its canvas in whole screen pixels, the window fits the screen and
+// the canvas never gets smaller than the picture at one screen pixel a device pixel. Run
+// at screen scales 1, 1.5 and 2, offscreen and under Xvfb.
 TEST(LiveView, ZoomAndTurnAreWholeStepsAndRemembered) {
   TLiveRig rig;
   rig.Live->show();
   TLiveCanvas& canvas = *rig.Live->Canvas;
-  EXPECT_EQ(canvas.Zoom, 2);
+  EXPECT_GE(canvas.Zoom, 1);
+  EXPECT_LE(canvas.Zoom, 2);
+  QSize free = rig.Live->screen()->availableGeometry().size();
+  QSize smallest = rig.Live->minimumSizeHint();
+  if (smallest.width() > free.width() || smallest.height() > free.height())
+    GTEST_SKIP() << "a screen smaller than the smallest window";
+  auto fits = [&](const char* step) {
+    SCOPED_TRACE(step);
+    QTest::qWait(20);
+    double ratio = canvas.devicePixelRatioF();
+    QSize room = canvas.size() * ratio, picture = canvas.PictureSize() * canvas.PhysicalZoom();
+    EXPECT_GE(room.width(), picture.width());
+    EXPECT_GE(room.height(), picture.height());
+    EXPECT_LE(rig.Live->frameGeometry().width(), free.width());
+    EXPECT_LE(rig.Live->frameGeometry().height(), free.height());
+    EXPECT_GE(canvas.minimumWidth() * ratio, canvas.PictureSize().width());
+    EXPECT_GE(canvas.minimumHeight() * ratio, canvas.PictureSize().height());
+  };
   const QKeySequence in(Qt::CTRL | Qt::Key_Plus), out(Qt::CTRL | Qt::Key_Minus),
       fit(Qt::CTRL | Qt::Key_0);
-  struct TRow {
-    QKeySequence Keys;
-    int Zoom;
-  };
-  for (const TRow& row : {TRow{in, 3}, TRow{in, 4}, TRow{in, 5}, TRow{in, 6}, TRow{in, 6},
-                          TRow{out, 5}, TRow{fit, 0}}) {
-    rig.Press(row.Keys);
-    EXPECT_EQ(canvas.Zoom, row.Zoom);
+  int largest = 0;
+  for (int i = 0; i < 8; ++i) {
+    rig.Press(in);
+    EXPECT_GE(canvas.Zoom, largest) << "a step in never zooms out";
+    largest = canvas.Zoom;
+    fits("in");
   }
+  EXPECT_LE(largest, 6);
+  if (largest > 1) {
+    rig.Press(out);
+    EXPECT_EQ(canvas.Zoom, largest - 1);
+  }
+  rig.Press(fit);
+  EXPECT_EQ(canvas.Zoom, 0);
   for (int i = 0; i < 8; ++i) rig.Press(out);
   EXPECT_EQ(canvas.Zoom, 1) << "never below 1";
+  fits("1x");
   EXPECT_EQ(canvas.PictureSize(), QSize(240, 320));
   rig.Press(QKeySequence(Qt::Key_R));
   EXPECT_EQ(canvas.PictureSize(), QSize(320, 240));
-  rig.Press(QKeySequence(Qt::CTRL | Qt::Key_Plus));
+  rig.Press(in);
+  fits("turned");
   TLive again(rig.Host());
-  EXPECT_EQ(again.Canvas->Zoom, 2);
+  EXPECT_EQ(again.Canvas->Zoom, canvas.Zoom);
   EXPECT_EQ(again.Canvas->QuarterTurns, 1);
 }
 
@@ -101,9 +131,11 @@ TEST(LiveView, PauseSuspendAndCloseFreeThePort) {
   ASSERT_TRUE(ServeUntil([&] { return rig.Live->FrameNumber() >= 2; }))
       << rig.Live->StatusText().toStdString();
   EXPECT_TRUE(PortHeld(rig.Simulator.Link()));
+  EXPECT_TRUE(rig.Lamp) << "the lamp is red while the live view holds the port";
   rig.Press(QKeySequence(Qt::Key_Space));
   EXPECT_TRUE(rig.Live->Paused());
   EXPECT_FALSE(PortHeld(rig.Simulator.Link()));
+  EXPECT_FALSE(rig.Lamp);
   EXPECT_EQ(rig.Live->Canvas->Picture, rig.Live->Frame()) << "the frame a snapshot saves";
   uint64_t kept = rig.Live->FrameNumber();
   QTest::qWait(300);
@@ -151,6 +183,7 @@ TEST(LiveView, CtrlRRecordsIntoTheFolder) {
     rig.Live->show();
     rig.Live->Start();
     ASSERT_TRUE(ServeUntil([&] { return rig.Live->FrameNumber() >= 1; }));
+    int width = rig.Live->width();
     rig.Press(QKeySequence(Qt::CTRL | Qt::Key_R));
     ASSERT_TRUE(rig.Live->Recording());
     uint64_t first = rig.Live->FrameNumber();
@@ -159,6 +192,8 @@ TEST(LiveView, CtrlRRecordsIntoTheFolder) {
     rig.Press(QKeySequence(Qt::Key_Space));
     ASSERT_TRUE(ServeUntil([&] { return rig.Live->FrameNumber() >= 2; }));
     EXPECT_TRUE(rig.Live->RecMark->text().startsWith("REC "));
+    QTest::qWait(20);
+    EXPECT_EQ(rig.Live->width(), width) << "the window keeps its width while it records";
     rig.Press(QKeySequence(Qt::CTRL | Qt::Key_R));
     EXPECT_FALSE(rig.Live->Recording());
     ASSERT_TRUE(ServeUntil([&] { return rig.Live->StatusText().startsWith("Recorded: "); }));
