@@ -43,20 +43,67 @@ bool IndexExactly(const std::vector<uint8_t>& rgb, TIndexedFrame& frame) {
   return true;
 }
 
+uint32_t ColourAt(const std::vector<uint8_t>& rgb, std::size_t pixel) {
+  return uint32_t{rgb[3 * pixel]} << 16 | uint32_t{rgb[3 * pixel + 1]} << 8 | rgb[3 * pixel + 2];
+}
+
+// The palette entry nearest to a colour, by the sum of squared channel differences.
+uint8_t Nearest(const std::vector<uint32_t>& palette, uint32_t colour) {
+  int best = 0;
+  int64_t bestDistance = INT64_MAX;
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    int64_t distance = 0;
+    for (int shift : {16, 8, 0}) {
+      int d = int((palette[i] >> shift) & 0xFF) - int((colour >> shift) & 0xFF);
+      distance += d * d;
+    }
+    if (distance < bestDistance) bestDistance = distance, best = static_cast<int>(i);
+  }
+  return static_cast<uint8_t>(best);
+}
+
+// A frame of more than 256 colours: its most frequent colours (black and white among
+// them where the frame has them) keep their exact entries, as an interface's flat areas
+// and text are most of most frames; giflib's quantizer spends the rest of the palette on
+// the picture's other colours, each pixel taking the nearest entry.
+constexpr std::size_t ExactEntries = 64;
+
 void Quantize(const std::vector<uint8_t>& rgb, int width, int height, TIndexedFrame& frame) {
   std::size_t pixels = rgb.size() / 3;
-  std::vector<GifByteType> red(pixels), green(pixels), blue(pixels);
+  std::unordered_map<uint32_t, uint32_t> counts;
+  for (std::size_t i = 0; i < pixels; ++i) ++counts[ColourAt(rgb, i)];
+  std::vector<std::pair<uint32_t, uint32_t>> byCount(counts.begin(), counts.end());
+  auto keep = [](const auto& entry) { return entry.first == 0 || entry.first == 0xFFFFFF; };
+  std::partial_sort(byCount.begin(), byCount.begin() + ExactEntries, byCount.end(),
+                    [&](const auto& a, const auto& b) {
+                      return std::pair(keep(a), a.second) > std::pair(keep(b), b.second);
+                    });
+  std::vector<uint32_t> palette;
+  for (std::size_t i = 0; i < ExactEntries; ++i) palette.push_back(byCount[i].first);
+  std::vector<GifByteType> red(pixels), green(pixels), blue(pixels), indexes(pixels);
   for (std::size_t i = 0; i < pixels; ++i)
     red[i] = rgb[3 * i], green[i] = rgb[3 * i + 1], blue[i] = rgb[3 * i + 2];
-  int size = 256;
+  int size = static_cast<int>(256 - ExactEntries);
   GifColorType map[256];
-  frame.Indexes.assign(pixels, 0);
   if (GifQuantizeBuffer(static_cast<unsigned>(width), static_cast<unsigned>(height), &size,
-                        red.data(), green.data(), blue.data(), frame.Indexes.data(), map) != GIF_OK)
+                        red.data(), green.data(), blue.data(), indexes.data(), map) != GIF_OK)
     throw EOutOfMemory();
-  frame.Palette.clear();
   for (int i = 0; i < size; ++i)
-    frame.Palette.insert(frame.Palette.end(), {map[i].Red, map[i].Green, map[i].Blue});
+    palette.push_back(uint32_t{map[i].Red} << 16 | uint32_t{map[i].Green} << 8 | map[i].Blue);
+  std::unordered_map<uint32_t, uint8_t> chosen;
+  for (std::size_t i = 0; i < ExactEntries; ++i) chosen[palette[i]] = static_cast<uint8_t>(i);
+  frame.Indexes.resize(pixels);
+  for (std::size_t i = 0; i < pixels; ++i) {
+    uint32_t colour = ColourAt(rgb, i);
+    auto [entry, added] = chosen.try_emplace(colour, 0);
+    if (added) entry->second = Nearest(palette, colour);
+    frame.Indexes[i] = entry->second;
+  }
+  frame.Palette.clear();
+  for (uint32_t colour : palette)
+    frame.Palette.insert(frame.Palette.end(),
+                         {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
+                          static_cast<uint8_t>(colour)});
 }
 
 class TGifFile : public TAnimationFile {

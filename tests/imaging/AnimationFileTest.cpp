@@ -196,6 +196,41 @@ TEST(AnimationFile, WhatIsWrittenDecodesBack) {
     }
 }
 
+// A GIF frame of more than 256 colours (an interface beside a photograph) keeps its black
+// and white, and its other frequent colours, exact; the rest comes close.
+TEST(AnimationFile, AGifFrameOfManyColoursKeepsItsInterfaceExact) {
+  TRgb rgb(3 * Width * Height, 255);
+  for (int y = 0; y < Height; ++y)
+    for (int x = 0; x < Width; ++x) {
+      uint8_t* pixel = &rgb[3 * static_cast<std::size_t>(y * Width + x)];
+      if (y % 16 < 2) pixel[0] = pixel[1] = pixel[2] = 0;  // lines of text
+      if (y >= 160 && y < 260)  // a photograph's gradient of 24000 colours
+        pixel[0] = static_cast<uint8_t>(x), pixel[1] = static_cast<uint8_t>(y - 160 + 60),
+        pixel[2] = static_cast<uint8_t>((x + y) / 2);
+    }
+  TTempFolder folder;
+  auto file = CreateAnimationFile(folder / "ui.gif", TAnimationFormat::Gif, Width, Height);
+  file->AddFrame(rgb, 500);
+  file->Finish();
+  TDecoded decoded = DecodeGif(folder / "ui.gif");
+  ASSERT_EQ(decoded.Frames.size(), 1u);
+  const TRgb& back = decoded.Frames[0];
+  int wrongFlat = 0;
+  double error = 0;
+  int photo = 0;
+  for (std::size_t i = 0; i < rgb.size(); i += 3) {
+    bool flat = (rgb[i] == 0 || rgb[i] == 255) && rgb[i] == rgb[i + 1] && rgb[i] == rgb[i + 2];
+    if (flat) {
+      wrongFlat += back[i] != rgb[i] || back[i + 1] != rgb[i + 1] || back[i + 2] != rgb[i + 2];
+    } else {
+      for (std::size_t c = 0; c < 3; ++c) error += std::abs(int{back[i + c]} - int{rgb[i + c]});
+      photo += 3;
+    }
+  }
+  EXPECT_EQ(wrongFlat, 0) << "black and white exact";
+  EXPECT_LE(error / photo, 6) << "the photograph close";
+}
+
 TEST(AnimationFile, AFolderThatCannotHoldItFailsAtOnceAndLeavesNothing) {
   TTempFolder folder;
   testing::WriteBytes(folder / "plain", "x");
