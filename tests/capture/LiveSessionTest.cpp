@@ -238,6 +238,9 @@ TEST(Recording, ADiskAboutToBeFullKeepsWhatWasRecorded) {
                                                                  WebPDemuxDelete);
       ASSERT_TRUE(demux);
       EXPECT_GE(WebPDemuxGetI(demux.get(), WEBP_FF_FRAME_COUNT), 1u);
+      if (::access("/usr/bin/webpinfo", X_OK) == 0) {
+        EXPECT_EQ(std::system(("/usr/bin/webpinfo -quiet " + path).c_str()), 0);
+      }
     } else {
       EXPECT_EQ(bytes.back(), ';') << "the GIF's end";
     }
