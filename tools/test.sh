@@ -29,5 +29,8 @@ case "${1:-}" in
       --gtest_brief=1 || status=1
     exit $status
     ;;
+  *)
+    tools/build.sh
+    ;;
 esac
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j2
