@@ -25,9 +25,11 @@ std::optional<TNumberPattern> NumberPatternOf(const std::string& name) {
     std::size_t end = i + 1;
     bool zeros = end < name.size() && name[end] == '0';
     while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end]))) ++end;
-    if (found || end >= name.size() || name[end] != 'd' || end - i > 4)
-      throw EUsage("\"" + name + "\": a name takes one number pattern such as %03d");
-    found = TNumberPattern{literal, {}, std::atoi(name.substr(i + 1, end - i - 1).c_str()), zeros};
+    // A width beyond 9 only pads; such names would not be what was asked for.
+    int width = end - i - 1 <= 2 ? std::atoi(name.substr(i + 1, end - i - 1).c_str()) : 99;
+    if (found || end >= name.size() || name[end] != 'd' || width > 9)
+      throw EUsage("\"" + name + "\": a name takes one number pattern such as %03d (width up to 9)");
+    found = TNumberPattern{literal, {}, width, zeros};
     literal.clear();
     i = end;
   }
@@ -43,7 +45,7 @@ std::string Extension(const std::string& name) {
 }
 
 std::string SeriesName(const std::string& name, int index) {
-  char number[32];
+  char number[32];  // a width of 9 at most, and an int
   if (auto pattern = NumberPatternOf(name)) {
     std::snprintf(number, sizeof number, pattern->Zeros ? "%0*d" : "%*d", pattern->Width, index);
     return pattern->Before + number + pattern->After;
@@ -54,13 +56,42 @@ std::string SeriesName(const std::string& name, int index) {
          name.substr(name.size() - extension.size());
 }
 
+namespace {
+
+bool Exists(const std::string& name) {
+  TPathInfo info;
+  return LookAtPath(name, false, info) == 0;
+}
+
+// "%%" stands for "%" in a name without a number too.
+std::string Unescaped(const std::string& name) {
+  std::string plain;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    plain += name[i];
+    if (name[i] == '%' && i + 1 < name.size() && name[i + 1] == '%') ++i;
+  }
+  return plain;
+}
+
+// The default name of a single picture, numbered _2, _3, ... when it is taken, as the
+// live view's snapshots are: two captures within a second each get a file.
+std::string FreeDefaultName() {
+  std::string base = DefaultPictureName(std::time(nullptr));
+  std::string name = base + ".png";
+  for (int number = 2; Exists(name); ++number) name = base + "_" + std::to_string(number) + ".png";
+  return name;
+}
+
+}  // namespace
+
 std::vector<std::string> OutputNames(const TCaptureOptions& options) {
+  if (options.Output.empty() && options.Count == 1) return {FreeDefaultName()};
   std::string base =
       options.Output.empty() ? DefaultPictureName(std::time(nullptr)) + ".png" : options.Output;
   bool numbered = options.Count > 1 || NumberPatternOf(base);
   std::vector<std::string> names;
   for (int index = 1; index <= options.Count; ++index)
-    names.push_back(numbered ? SeriesName(base, index) : base);
+    names.push_back(numbered ? SeriesName(base, index) : Unescaped(base));
   return names;
 }
 
@@ -74,6 +105,7 @@ void CheckOutputs(const std::vector<std::string>& names, const TCaptureOptions& 
     }
     std::filesystem::path file(name);
     std::string folder = file.has_parent_path() ? file.parent_path().string() : ".";
+    if (NameTooLongForFiles(name)) throw EUsage("\"" + name + "\": the name is too long");
     TPathInfo info;
     if (int error = LookAtPath(folder, true, info))
       throw EUsage("folder \"" + folder + "\": " + SystemErrorText(error));
@@ -84,6 +116,8 @@ void CheckOutputs(const std::vector<std::string>& names, const TCaptureOptions& 
       throw EUsage("\"" + name + "\" is a folder");
     if (LookAtPath(name, false, info) == 0 && !options.Force)
       throw EUsage("\"" + name + "\" exists; --force replaces it");
+    if (LookAtPath(name, true, info) == 0 && info.ReadOnly)
+      throw EUsage("\"" + name + "\" is read-only; --force does not replace it");
   }
 }
 

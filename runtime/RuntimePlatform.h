@@ -22,11 +22,15 @@ std::tm LocalTime(std::time_t when);
 // (missing, not allowed to look) with SystemErrorText's words for it.
 struct TPathInfo {
   bool IsFolder = false;
+  bool ReadOnly = false;  // a file nobody may write, or this process may not
 };
 int LookAtPath(const std::string& path, bool followLinks, TPathInfo& info);
 std::string SystemErrorText(int systemError);
 
 // Whether this process may make files in a folder: 0, or the system's error number.
 int MayCreateFilesIn(const std::string& folder);
+
+// Whether a name is longer than files may have (a component, or the whole path).
+bool NameTooLongForFiles(const std::string& path);
 
 }  // namespace korbenit

@@ -1,4 +1,6 @@
 // The runtime's hooks on POSIX.
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,11 +37,20 @@ int LookAtPath(const std::string& path, bool followLinks, TPathInfo& info) {
   int result = followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
   if (result != 0) return errno;
   info.IsFolder = S_ISDIR(status.st_mode);
+  info.ReadOnly = S_ISREG(status.st_mode) &&
+                  ((status.st_mode & 0222) == 0 ||
+                   ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0);
   return 0;
 }
 
 std::string SystemErrorText(int systemError) {
   return std::strerror(systemError);
+}
+
+bool NameTooLongForFiles(const std::string& path) {
+  auto slash = path.rfind('/');
+  std::size_t name = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+  return name > NAME_MAX || path.size() >= PATH_MAX;
 }
 
 int MayCreateFilesIn(const std::string& folder) {

@@ -73,12 +73,6 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool NameTooLong(const std::string& path) {
-  auto slash = path.rfind('/');
-  std::size_t name = slash == std::string::npos ? path.size() : path.size() - slash - 1;
-  return name > NAME_MAX || path.size() >= PATH_MAX;
-}
-
 // Short and independent of the target's name, so even a 255-byte name can be replaced.
 std::string TemporaryName(const std::string& folder) {
   static thread_local std::mt19937 random{std::random_device{}()};
@@ -457,7 +451,7 @@ void TReplacingFile::Commit() {
 // waiting on a pipe: the kernel's own checks decide whether it may be written at all.
 TReplacingFile::TPlatform::TPlatform(std::string path) : FPath(std::move(path)) {
   if (FPath.empty() || FPath.back() == '/') throw EFCreateError(FPath);
-  if (NameTooLong(FPath)) throw EFCreateError(FPath, TFailureKind::NameTooLong);
+  if (NameTooLongForFiles(FPath)) throw EFCreateError(FPath, TFailureKind::NameTooLong);
   auto target = FollowLinks(FPath);
   if (!target) ThrowCreateError(FPath);
   FTarget = *target;

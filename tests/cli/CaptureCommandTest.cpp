@@ -300,6 +300,8 @@ TEST(CaptureCommand, OutputsAreCheckedBeforeTheDeviceIsAsked) {
   WriteBytes(folder / "plain-file", "x");
   WriteBytes(folder / "old.png", "old");
   WriteBytes(folder / "tour_002.png", "old");
+  WriteBytes(folder / "read-only.png", "old");
+  fs::permissions(folder / "read-only.png", fs::perms::owner_read);
   fs::create_directory(folder / "folder.png");
   struct TRow {
     std::vector<std::string> Args;
@@ -309,7 +311,9 @@ TEST(CaptureCommand, OutputsAreCheckedBeforeTheDeviceIsAsked) {
                           TRow{{folder / "plain-file/shot.png"}, "is not a folder"},
                           TRow{{folder / "folder.png"}, "is a folder"},
                           TRow{{folder / "old.png"}, "exists; --force replaces it"},
-                          TRow{{folder / "tour.png", "--count", "3"}, "tour_002.png\" exists"}}) {
+                          TRow{{folder / "tour.png", "--count", "3"}, "tour_002.png\" exists"},
+                          TRow{{folder / (std::string(256, 'n') + ".png")}, "the name is too long"},
+                          TRow{{"-f", folder / "read-only.png"}, "is read-only"}}) {
     SCOPED_TRACE(row.Args.front());
     std::vector<std::string> args = row.Args;
     args.insert(args.end(), {"--port", "no-such-korbenit-port"});
@@ -444,6 +448,25 @@ TEST(CaptureCommand, AnAnimationHoldsTheSeriesOrTheDuration) {
   }
 }
 
+// Pictures taken back to back without a name each get one: a name that is taken, within
+// the same second, is numbered as the live view's snapshots are.
+TEST(CaptureCommand, BackToBackPicturesGetNamesOfTheirOwn) {
+  TTempFolder folder;
+  fs::path here = fs::current_path();
+  fs::current_path(folder.Path());
+  std::vector<std::string> taken;
+  for (int i = 0; i < 3; ++i) {
+    std::vector<std::string> names = OutputNames(TCaptureOptions{});
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_FALSE(fs::exists(names[0])) << names[0];
+    WriteBytes(names[0], "picture");
+    taken.push_back(names[0]);
+  }
+  fs::current_path(here);
+  EXPECT_NE(taken[0], taken[1]);
+  EXPECT_NE(taken[1], taken[2]);
+}
+
 TEST(CaptureCommand, ASeriesNumbersItsPictures) {
   TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
   TTempFolder folder;
@@ -521,7 +544,10 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
                                              {"--duration", "2", "-o", "a.png"},
                                              {"--fps", "5", "a.jpg"},
                                              {"--duration", "2", "--count", "3", "a.gif"},
-                                             {"--fps", "0", "a.gif"}}) {
+                                             {"--fps", "0", "a.gif"},
+                                             {"-c", "3", "-o", "w%100d.png"},
+                                             {"-c", "3", "-o", "w%10d.png"},
+                                             {"-o", "w%0123d.png"}}) {
     std::string joined;
     for (const auto& arg : args) joined += arg + " ";
     EXPECT_THROW(ParseCaptureOptions(args), EUsage) << joined;
@@ -541,6 +567,7 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
   EXPECT_EQ(SeriesName("dir.v2/menu.png", 7), "dir.v2/menu_007.png");
   EXPECT_EQ(SeriesName("menu", 12), "menu_012");
   EXPECT_EQ(SeriesName("shot%%-%4d.png", 12), "shot%-  12.png");
+  EXPECT_EQ(SeriesName("w%09d.png", 3), "w000000003.png");
 }
 
 }  // namespace
