@@ -36,7 +36,8 @@ struct TCaptureSession {
 };
 
 // Runs the command and answers its exit code: 0 done, 1 a capture or an output failed,
-// 2 a usage error, 128 + the signal's number when a signal stopped it.
+// 2 a usage error, 128 + the signal's number when a signal stopped it (the program then
+// ends by that signal).
 int RunCaptureCommand(const TCaptureOptions& options, TCaptureSession& session);
 
 // The failure's message and, when one is known, a hint for people on the next line.

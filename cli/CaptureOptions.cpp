@@ -28,8 +28,8 @@ const char* const CaptureUsage =
     "  -q, --quiet           no progress bar and no line for a saved picture\n"
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
-    "Exit status: 0 done, 1 a capture or an output failed, 2 a usage error,\n"
-    "128 + the signal's number when stopped (130 Ctrl+C, 129 hang-up, 143 SIGTERM).\n";
+    "Exit status: 0 done, 1 a capture or an output failed, 2 a usage error; stopped by\n"
+    "a signal, it ends by that signal (a shell reports 130 Ctrl+C, 129 hang-up, 143).\n";
 
 namespace {
 

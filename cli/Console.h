@@ -18,7 +18,8 @@ bool StandardOutputIsTerminal();
 int StandardErrorColumns();
 
 // While it lives, the requests to end (Ctrl+C, a terminal hang-up, a termination
-// request) are taken by a thread of its own and handed to stop, which only signals.
+// request) are taken by a thread of its own and handed to stop, which only signals. One
+// that was ignored when the program started (nohup, a background job) stays ignored.
 class TInterruptWatch {
  public:
   explicit TInterruptWatch(TStopRequest& stop);
@@ -30,5 +31,9 @@ class TInterruptWatch {
   struct TPlatform;
   std::unique_ptr<TPlatform> FPlatform;
 };
+
+// Ends the program as the request to end would have, once it has cleaned up: a shell
+// then sees it stopped by that request (and a loop around it stops too).
+[[noreturn]] void EndAsRequested(int request);
 
 }  // namespace korbenit

@@ -16,11 +16,18 @@ int main(int argc, char** argv) {
     }
     // SIGINT, SIGTERM and SIGHUP (the terminal closed) end the capture after its current
     // line, or at once while the device is awaited: the port is set back and closed.
-    TStopRequest stop;
-    TInterruptWatch watch(stop);
-    TCaptureSession session{
-        std::cout, std::cerr, StandardOutputIsTerminal(), StandardErrorColumns(), stop, {}};
-    return RunCaptureCommand(options, session);
+    int code = 0, request = 0;
+    {
+      TStopRequest stop;
+      TInterruptWatch watch(stop);
+      TCaptureSession session{
+          std::cout, std::cerr, StandardOutputIsTerminal(), StandardErrorColumns(), stop, {}};
+      code = RunCaptureCommand(options, session);
+      request = stop.Signal();
+    }
+    std::cout.flush();
+    if (request != 0 && code == 128 + request) EndAsRequested(request);
+    return code;
   } catch (const EUsage& e) {
     std::cerr << "korbenit-capture: " << e.what() << "; see --help\n";
     return 2;

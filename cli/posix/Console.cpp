@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
 
 #include "../Console.h"
@@ -44,7 +45,11 @@ struct TInterruptWatch::TPlatform {
 
   explicit TPlatform(TStopRequest& stop) : Stop(stop) {
     sigemptyset(&Signals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&Signals, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction found {};
+      if (::sigaction(signal, nullptr, &found) == 0 && found.sa_handler == SIG_IGN) continue;
+      sigaddset(&Signals, signal);
+    }
     ::pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
     Thread = std::thread([this] { Watch(); });
   }
@@ -65,5 +70,16 @@ TInterruptWatch::TInterruptWatch(TStopRequest& stop)
     : FPlatform(std::make_unique<TPlatform>(stop)) {}
 
 TInterruptWatch::~TInterruptWatch() = default;
+
+void EndAsRequested(int request) {
+  std::fflush(nullptr);
+  ::signal(request, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, request);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(request);
+  ::_exit(128 + request);
+}
 
 }  // namespace korbenit

@@ -43,6 +43,7 @@ struct TRun {
   std::string Out, Err;
   int64_t StopToEndMs = -1;
   int ThreadsWhenStopped = -1;  // the program's threads when the signal was sent
+  bool Signalled = false;       // it ended by a signal, not by exiting
 };
 
 // The thread sanitizer's runtime keeps a thread of its own in every process.
@@ -134,6 +135,7 @@ TRun RunProgram(const TTempFolder& folder, TProgramRun request) {
     run.StopToEndMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopped).count();
     run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.Signalled = WIFSIGNALED(status);
   }
   ::close(pipeEnds[1]);
   posix_spawn_file_actions_destroy(&actions);
@@ -277,6 +279,7 @@ TEST(CaptureCommand, AStoppedCaptureReleasesThePortAndLeavesNoFile) {
     EXPECT_EQ(run.Exit, 128 + row.Signal) << run.Err;
     EXPECT_LT(run.StopToEndMs, 400) << "ends at once, not after the device's time limit";
     EXPECT_EQ(run.ThreadsWhenStopped, 2 + RuntimeThreads) << "the capture and the signal watcher";
+    EXPECT_TRUE(run.Signalled) << "ends by the signal, so that a shell loop around it stops";
     EXPECT_EQ(run.Err, "");
     EXPECT_EQ(folder.EntryCount(), 0u);
     // The simulator keeps its terminal open, so the line speed left behind is still there.
@@ -289,6 +292,24 @@ TEST(CaptureCommand, AStoppedCaptureReleasesThePortAndLeavesNoFile) {
     EXPECT_EQ(::ioctl(terminal, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0) << "the port was released";
     ::close(terminal);
+  }
+}
+
+// A signal ignored when the program starts (nohup, a background job) stays ignored: the
+// capture goes on and saves its picture.
+TEST(CaptureCommand, ASignalIgnoredAtStartStaysIgnored) {
+  for (int signal : {SIGHUP, SIGINT}) {
+    SCOPED_TRACE(signal);
+    TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--delay-us", "2000"});
+    TTempFolder folder;
+    TProgramRun request({"--port", simulator.Name(), "-o", folder / "shot.bmp"});
+    request.Signal = signal;
+    request.SignalAfterMs = 400;
+    auto* kept = ::signal(signal, SIG_IGN);  // inherited by the program as ignored
+    TRun run = RunProgram(folder, request);
+    ::signal(signal, kept);
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_TRUE(fs::exists(folder / "shot.bmp"));
   }
 }
 
