@@ -1,6 +1,7 @@
 #pragma once
 
 // What a serial device keeps on a POSIX tty; shared by the device and its event waiter.
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -38,6 +39,9 @@ struct TSerialDevice::TPlatform {
   // What the buffer holds, readable without the lock.
   std::atomic<int32_t> Buffered{0};
   TLineCounters LastErrors;
+  // The terminal's settings (a termios2, kept as bytes: its header clashes with the C
+  // library's) as we found them, given back at close but for the speed.
+  std::optional<std::array<unsigned char, 64>> FoundSettings;
   // The last status query found nothing in the kernel's queue.
   std::atomic<bool> KernelQueueSeenEmpty{false};
   // The last read took less than it asked for, so it emptied the kernel's queue.

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -205,6 +206,14 @@ int TSerialDevice::Open(const std::string& portName) {
   }
   auto& p = *FPlatform;
   p.Fd = fd;
+  termios2 found{};
+  p.FoundSettings.reset();
+  if (RetryIoctl(fd, TCGETS2, &found) == 0) {
+    std::array<unsigned char, 64> bytes{};
+    static_assert(sizeof found <= sizeof bytes);
+    std::memcpy(bytes.data(), &found, sizeof found);
+    p.FoundSettings = bytes;
+  }
   p.DropBuffered();
   p.ForgetAborts();
   std::optional<TLineCounters> counters;
@@ -213,9 +222,19 @@ int TSerialDevice::Open(const std::string& portName) {
   return 0;
 }
 
+// The terminal gets back the settings it had when we opened it (a console its echo and
+// line editing), with the line speed the port was left at.
 void TSerialDevice::Close() noexcept {
   auto& p = *FPlatform;
   if (p.Fd < 0) return;
+  termios2 now{}, found{};
+  if (p.FoundSettings && RetryIoctl(p.Fd, TCGETS2, &now) == 0) {
+    std::memcpy(&found, p.FoundSettings->data(), sizeof found);
+    found.c_cflag = (found.c_cflag & ~(CBAUD | CIBAUD)) | (now.c_cflag & (CBAUD | CIBAUD));
+    found.c_ispeed = now.c_ispeed;
+    found.c_ospeed = now.c_ospeed;
+    RetryIoctl(p.Fd, TCSETS2, &found);
+  }
   RetryIoctl(p.Fd, TIOCNXCL, nullptr);
   ::close(p.Fd);
   p.Fd = -1;

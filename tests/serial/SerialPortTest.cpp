@@ -553,6 +553,42 @@ TEST(SerialPort, AnAbortEndsTheWaitOfAnotherThread) {
   EXPECT_EQ(open.Port.ReadText(text, 1), 1);
 }
 
+// Closing gives the terminal back the settings it had (a console stays cooked, with its
+// echo), but for the line speed, which stays where the port left it.
+TEST(SerialPort, CloseGivesTheTerminalBackItsOwnSettings) {
+  TPty pty;
+  auto settings = [&](termios2* change) {
+    int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios2 now{};
+    ::ioctl(fd, TCGETS2, &now);
+    if (change) {
+      ::ioctl(fd, TCSETS2, change);
+      ::ioctl(fd, TCGETS2, &now);
+    }
+    ::close(fd);
+    return now;
+  };
+  termios2 cooked = settings(nullptr);
+  cooked.c_lflag |= ECHO | ICANON | ISIG;
+  cooked.c_iflag |= ICRNL;
+  cooked.c_cflag = (cooked.c_cflag & ~CBAUD) | BOTHER;
+  cooked.c_ispeed = cooked.c_ospeed = 115200;
+  cooked = settings(&cooked);
+  TSerialPort port;
+  port.SetPort(pty.SlavePath());
+  port.SetCustomBaudRate(5652814);
+  port.SetBaudRate(TBaudRate::brCustom);
+  port.Open();
+  EXPECT_EQ(settings(nullptr).c_lflag & (ECHO | ICANON), 0u) << "raw while open";
+  port.SetCustomBaudRate(9600);
+  port.Close();
+  termios2 after = settings(nullptr);
+  EXPECT_EQ(after.c_lflag, cooked.c_lflag);
+  EXPECT_EQ(after.c_iflag, cooked.c_iflag);
+  EXPECT_EQ(after.c_oflag, cooked.c_oflag);
+  EXPECT_EQ(after.c_ospeed, 9600u);
+}
+
 // The real transfer through the port, against the device model behind a pty.
 TEST(SerialPort, WholeTransferAgainstTheDeviceModel) {
   TPty pty;
