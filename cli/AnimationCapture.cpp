@@ -59,17 +59,24 @@ class TAnimationCapture : public TLiveView {
     return FFailure;
   }
 
-  // Writes the file; the last frame lasts until end. Answers the exit code.
-  int Finish(Clock::time_point end, TCaptureSession& session) {
+  // Writes the file; the last frame lasts until end. A recording that a failure cut short
+  // (of the device before, or of the disk now) keeps what it recorded as a whole file and
+  // says it is incomplete. Answers the exit code.
+  int Finish(Clock::time_point end, TCaptureSession& session, bool complete) {
     TFailure failure = FRecording.Finish(end);
-    if (!failure.Empty()) {
-      ReportFailure(failure, session.Err);
-      return 1;
+    if (!failure.Empty()) ReportFailure(failure, session.Err);
+    if (!FRecording.Kept()) return 1;
+    int frames = FRecording.Frames();
+    std::string what = FName + " (" + std::to_string(frames) +
+                       (frames == 1 ? " frame, " : " frames, ") +
+                       std::to_string(FRecording.Elapsed(end).count()) + " ms)";
+    if (complete && failure.Empty()) {
+      if (!FOptions.Quiet) session.Err << "saved " << what << "\n";
+      return 0;
     }
-    if (!FOptions.Quiet)
-      session.Err << "saved " << FName << " (" << FRecording.Frames() << " frames, "
-                  << FRecording.Elapsed(end).count() << " ms)\n";
-    return 0;
+    session.Err << "korbenit-capture: " << what
+                << " is incomplete: it holds what was recorded before the failure\n";
+    return 1;
   }
 
  private:
@@ -94,12 +101,13 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
   auto first = Clock::now();
   std::optional<Clock::time_point> firstFrame, lastFrame;
   int taken = 0;
+  bool complete = true;
   auto finish = [&] {
     Clock::duration shown = period;
     if (shown.count() == 0 && taken > 1) shown = (*lastFrame - *firstFrame) / (taken - 1);
     auto end = lastFrame.value_or(Clock::now());
     return animation.Finish(end + std::max<Clock::duration>(shown, std::chrono::milliseconds(100)),
-                            session);
+                            session, complete);
   };
   for (int index = 0; index < options.Count; ++index) {
     if (!session.Stop.SleepUntil(first + period * index)) break;
@@ -114,6 +122,7 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
     if (outcome == TOutcome::Stopped) break;  // what was taken is kept
     if (outcome == TOutcome::Failed) {
       ReportFailure(failure, session.Err, port);
+      complete = false;
       finish();
       return 1;
     }
@@ -133,8 +142,8 @@ int RecordDuration(const std::string& port, const TCaptureOptions& options,
                    TCaptureSession& session) {
   TAnimationCapture animation(options.Output, options);
   TLiveSession live(port, animation);
-  auto duration = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(options.Duration));
+  auto duration =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Duration));
   std::optional<Clock::time_point> end;
   live.Start();
   while (!session.Stop.Requested() && animation.Failure().Empty()) {
@@ -148,7 +157,8 @@ int RecordDuration(const std::string& port, const TCaptureOptions& options,
   live.Stop();
   TFailure failure = animation.Failure();
   if (!failure.Empty()) ReportFailure(failure, session.Err, port);
-  int written = animation.Finish(end ? std::min(Clock::now(), *end) : Clock::now(), session);
+  int written =
+      animation.Finish(end ? std::min(Clock::now(), *end) : Clock::now(), session, failure.Empty());
   if (session.Stop.Requested()) return Stopped(session.Stop);
   return failure.Empty() ? written : 1;
 }

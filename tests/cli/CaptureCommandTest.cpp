@@ -469,6 +469,30 @@ TEST(CaptureCommand, AnAnimationHoldsTheSeriesOrTheDuration) {
   }
 }
 
+// An animation that a lost device cuts short keeps what was recorded as a whole file,
+// ends with 1 and says the file is incomplete, never "saved".
+TEST(CaptureCommand, AnAnimationCutShortIsKeptAndCalledIncomplete) {
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"-c", "6", "-i", "0.5"}, {"--duration", "6"}}) {
+    SCOPED_TRACE(options.front());
+    TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--moving"});
+    TTempFolder folder;
+    std::vector<std::string> args = {"-p", simulator.Name(), "-o", folder / "cut.gif"};
+    args.insert(args.end(), options.begin(), options.end());
+    std::thread unplug([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      simulator.Stop();
+    });
+    TRun run = RunProgram(folder, args);
+    unplug.join();
+    EXPECT_EQ(run.Exit, 1) << run.Err;
+    EXPECT_NE(run.Err.find("cut.gif ("), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find(") is incomplete"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find("saved"), std::string::npos) << run.Err;
+    EXPECT_GE(GifAnimation(folder / "cut.gif").Frames, 1);
+  }
+}
+
 // Pictures taken back to back without a name each get one: a name that is taken, within
 // the same second, is numbered as the live view's snapshots are.
 TEST(CaptureCommand, BackToBackPicturesGetNamesOfTheirOwn) {
