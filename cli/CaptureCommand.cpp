@@ -69,8 +69,9 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
   if (outcome != TOutcome::Saved) return outcome;
   std::size_t bytes = WritePicture(PictureOf(frame), name, options.Quality, session.Out);
   if (!options.Quiet)
-    session.Err << "saved " << name << " (" << ScreenWidth << " x " << ScreenHeight << ", " << bytes
-                << " bytes, " << progress.ElapsedMs() << " ms)\n";
+    session.Err << (name == "-" ? "wrote PNG to standard output" : "saved " + name) << " ("
+                << ScreenWidth << " x " << ScreenHeight << ", " << bytes << " bytes, "
+                << progress.ElapsedMs() << " ms)\n";
   return TOutcome::Saved;
 }
 

@@ -29,7 +29,15 @@ const char* const CaptureUsage =
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
     "Exit status: 0 done, 1 a capture or an output failed, 2 a usage error; stopped by\n"
-    "a signal, it ends by that signal (a shell reports 130 Ctrl+C, 129 hang-up, 143).\n";
+    "a signal, it ends by that signal (a shell reports 130 Ctrl+C, 129 hang-up, 143).\n"
+    "\n"
+    "Report bugs to: developers@korbenit-screenshot.invalid\n";
+
+const char* const CaptureVersion =
+    "korbenit-capture " KORBENIT_VERSION "\n"
+    "Copyright (C) 2026 Korbenit Screenshot developers\n"
+    "License: Expat (MIT); this is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
 
 namespace {
 

@@ -38,5 +38,6 @@ TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments);
 TPictureFormat FormatOfName(const std::string& name);
 
 extern const char* const CaptureUsage;
+extern const char* const CaptureVersion;
 
 }  // namespace korbenit

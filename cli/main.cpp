@@ -1,4 +1,6 @@
 // korbenit-capture: the window's capture on the command line. Switches in CaptureUsage.
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "CaptureCommand.h"
@@ -10,9 +12,13 @@ int main(int argc, char** argv) {
   try {
     TCaptureOptions options = ParseCaptureOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.Help || options.Version) {
-      std::cout << (options.Help ? CaptureUsage : "korbenit-capture " KORBENIT_VERSION "\n");
+      errno = 0;
+      std::cout << (options.Help ? CaptureUsage : CaptureVersion);
       std::cout.flush();
-      return std::cout ? 0 : 1;
+      if (std::cout) return 0;
+      std::cerr << "korbenit-capture: standard output: " << std::strerror(errno ? errno : EIO)
+                << "\n";
+      return 1;
     }
     // SIGINT, SIGTERM and SIGHUP (the terminal closed) end the capture after its current
     // line, or at once while the device is awaited: the port is set back and closed.

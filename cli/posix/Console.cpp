@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "../Console.h"
@@ -29,9 +31,11 @@ bool StandardOutputIsTerminal() {
   return ::isatty(STDOUT_FILENO) == 1;
 }
 
+// A terminal that takes no escape sequences (TERM=dumb) gets no progress bar.
 int StandardErrorColumns() {
   winsize size{};
-  if (::isatty(STDERR_FILENO) != 1) return 0;
+  const char* terminal = std::getenv("TERM");
+  if (::isatty(STDERR_FILENO) != 1 || (terminal && std::string(terminal) == "dumb")) return 0;
   return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 

@@ -100,7 +100,8 @@ TRun RunProgram(const TTempFolder& folder, TProgramRun request) {
   request.Args.insert(request.Args.begin(), KORBENIT_CAPTURE);
   std::vector<std::string> environment(
       environ, environ + std::distance(environ, std::find(environ, environ + 4096, nullptr)));
-  environment.insert(environment.end(), request.Environment.begin(), request.Environment.end());
+  // First, so that they win over the same names inherited.
+  environment.insert(environment.begin(), request.Environment.begin(), request.Environment.end());
   auto argv = Pointers(request.Args);
   auto envp = Pointers(environment);
   int pipeEnds[2];
@@ -388,6 +389,16 @@ TEST(CaptureCommand, TerminalsGetWhatFitsThem) {
   }
   EXPECT_GT(bars, 0) << shown;
   EXPECT_LT(bars, 100) << "redrawn at most about twenty times a second";
+  // A terminal that takes no escape sequences gets no bar, only the line that says saved.
+  TProgramRun dumb({"-p", simulator.Name(), "-f", folder / "shot.png"});
+  dumb.Terminal = ::open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  dumb.Environment = {"TERM=dumb"};
+  EXPECT_EQ(RunProgram(folder, dumb).Exit, 0);
+  ::close(dumb.Terminal);
+  std::string plain = terminal.Receive(500);
+  EXPECT_EQ(plain.find('\033'), std::string::npos) << plain;
+  EXPECT_EQ(plain.find("/320 lines"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("saved "), std::string::npos) << plain;
 }
 
 // An animation's frame count and the sum of its frames' times.
@@ -608,7 +619,16 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
   EXPECT_EQ(run.Err,
             "korbenit-capture: \"shot.tif\": the name must end in .bmp, .jpg, .jpeg, .png, .gif or "
             ".webp; see --help\n");
-  EXPECT_EQ(RunProgram(folder, {"--version"}).Out, "korbenit-capture 1.0\n");
+  std::string version = RunProgram(folder, {"--version"}).Out;
+  EXPECT_EQ(version.rfind("korbenit-capture 1.0\nCopyright (C) 2026 ", 0), 0u) << version;
+  EXPECT_NE(version.find("License: Expat"), std::string::npos);
+  EXPECT_NE(RunProgram(folder, {"--help"}).Out.find("Report bugs to: "), std::string::npos);
+  // A --help or --version that cannot be written is a failure in words.
+  for (const char* option : {"--help", "--version"}) {
+    TRun full = RunProgram(folder, TProgramRun({option}, TStdout::DevFull));
+    EXPECT_EQ(full.Exit, 1) << option;
+    EXPECT_EQ(full.Err, "korbenit-capture: standard output: No space left on device\n") << option;
+  }
   EXPECT_EQ(SeriesName("dir.v2/menu.png", 7), "dir.v2/menu_007.png");
   EXPECT_EQ(SeriesName("menu", 12), "menu_012");
   EXPECT_EQ(SeriesName("shot%%-%4d.png", 12), "shot%-  12.png");
