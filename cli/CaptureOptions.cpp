@@ -2,6 +2,8 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+
 #include "AsciiCase.h"
 #include "OutputNames.h"
 
@@ -34,18 +36,33 @@ const char* const CaptureUsage =
     "Report bugs to: developers@korbenit-screenshot.invalid\n";
 
 const char* const CaptureVersion =
-    "korbenit-capture " KORBENIT_VERSION "\n"
+    "korbenit-capture " KORBENIT_VERSION
+    "\n"
     "Copyright (C) 2026 Korbenit Screenshot developers\n"
     "License: Expat (MIT); this is free software: you are free to change and redistribute it.\n"
     "There is NO WARRANTY, to the extent permitted by law.\n";
 
 namespace {
 
+// A frame takes about 0.3 s at the wire's pace; a recording shorter than that holds none.
+constexpr double MinimumDuration = 0.3;
+
+// Plain decimals only: no blanks, signs, hexadecimal or exponents.
+bool IsPlainDecimal(const std::string& text, bool fraction) {
+  std::size_t dot = fraction ? text.find('.') : std::string::npos;
+  std::string whole = text.substr(0, dot),
+              part = dot == std::string::npos ? "" : text.substr(dot + 1);
+  auto digits = [](const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  return !text.empty() && text != "." && digits(whole) && digits(part);
+}
+
 int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
   std::size_t used = 0;
   int value = 0;
   try {
-    value = std::stoi(text, &used);
+    if (IsPlainDecimal(text, false)) value = std::stoi(text, &used);
   } catch (const std::exception&) {
     used = 0;
   }
@@ -59,7 +76,7 @@ double ParseSeconds(const std::string& option, const std::string& text) {
   std::size_t used = 0;
   double value = -1;
   try {
-    value = std::stod(text, &used);
+    if (IsPlainDecimal(text, true)) value = std::stod(text, &used);
   } catch (const std::exception&) {
     used = 0;
   }
@@ -93,7 +110,7 @@ class TOptionParser {
                                   {"version", no_argument, nullptr, 'V'},
                                   {nullptr, 0, nullptr, 0}};
     TCaptureOptions options;
-    bool intervalGiven = false;
+    bool intervalGiven = false, qualityGiven = false;
     ::optind = 0;  // a fresh scan, also when parsing twice in one process
     ::opterr = 0;
     int argc = static_cast<int>(FArguments.size());
@@ -105,6 +122,7 @@ class TOptionParser {
           break;
         case 'p':
           options.Port = ::optarg;
+          if (options.Port.empty()) throw EUsage("--port takes a port's name, not \"\"");
           break;
         case 'o':
           SetOutput(options, ::optarg);
@@ -114,6 +132,7 @@ class TOptionParser {
           break;
         case Quality:
           options.Quality = ParseNumber("--quality", ::optarg, 1, 100);
+          qualityGiven = true;
           break;
         case Duration:
           options.Duration = ParseSeconds("--duration", ::optarg);
@@ -139,19 +158,43 @@ class TOptionParser {
         case ':':
           throw EUsage(Offending() + " needs a value");
         default:
-          throw EUsage("unknown option " + Offending());
+          throw EUsage(Refusal(Long));
       }
     }
     for (int i = ::optind; i < argc; ++i)
       SetOutput(options, FPointers[static_cast<std::size_t>(i)]);
     Check(options, intervalGiven);
+    if (qualityGiven && (options.Output.empty() || options.Output == "-" ||
+                         FormatOfName(options.Output) != TPictureFormat::Jpeg))
+      throw EUsage("--quality needs a .jpg or .jpeg output");
     return options;
   }
 
  private:
+  // The option as it was typed: "--port" for --port, "-p" for -p.
   std::string Offending() const {
+    std::string typed = FPointers[static_cast<std::size_t>(::optind - 1)];
+    if (typed.rfind("--", 0) == 0) return typed.substr(0, typed.find('='));
     if (::optopt != 0 && ::optopt < 256) return std::string("-") + static_cast<char>(::optopt);
-    return FPointers[static_cast<std::size_t>(::optind - 1)];
+    return typed;
+  }
+
+  // Why getopt_long refused an option: unknown, ambiguous, or given a value it takes not.
+  std::string Refusal(const option* longOptions) const {
+    std::string typed = Offending();
+    if (typed.rfind("--", 0) != 0) return "unknown option " + typed;
+    std::string name = typed.substr(2);
+    std::vector<std::string> matches;
+    for (const option* o = longOptions; o->name; ++o) {
+      std::string candidate = o->name;
+      if (candidate == name && o->has_arg == no_argument) return typed + " takes no value";
+      if (candidate.rfind(name, 0) == 0) matches.push_back("--" + candidate);
+    }
+    if (matches.size() == 1 && matches.front() == typed) return typed + " takes no value";
+    if (matches.size() < 2) return "unknown option " + typed;
+    std::string names;
+    for (const auto& match : matches) names += (names.empty() ? "" : ", ") + match;
+    return "ambiguous option " + typed + " (" + names + ")";
   }
 
   static void SetOutput(TCaptureOptions& options, const std::string& name) {
@@ -175,6 +218,11 @@ class TOptionParser {
       throw EUsage("--duration and --fps need a .gif or .webp output");
     if (options.Duration > 0 && options.Count > 1)
       throw EUsage("--duration and --count exclude each other");
+    if (options.Duration > 0 && options.Duration < MinimumDuration)
+      throw EUsage("--duration is shorter than one frame (about 0.3 s)");
+    if (animation && NumberPatternOf(options.Output))
+      throw EUsage("\"" + options.Output +
+                   "\": an animation is one file; its name takes no number");
   }
 
   std::vector<std::string> FArguments;

@@ -603,7 +603,18 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
                                              {"--fps", "0", "a.gif"},
                                              {"-c", "3", "-o", "w%100d.png"},
                                              {"-c", "3", "-o", "w%10d.png"},
-                                             {"-o", "w%0123d.png"}}) {
+                                             {"-o", "w%0123d.png"},
+                                             {"--port", ""},
+                                             {"-c", " 5"},
+                                             {"-c", "+2"},
+                                             {"-c", "0x10"},
+                                             {"-c", "2", "-i", "0x1p-1"},
+                                             {"--duration", "0.1", "a.gif"},
+                                             {"--quality", "80", "a.png"},
+                                             {"--quality", "80"},
+                                             {"-o", "anim_%03d.gif"},
+                                             {"--list=foo"},
+                                             {"--qu", "5"}}) {
     std::string joined;
     for (const auto& arg : args) joined += arg + " ";
     EXPECT_THROW(ParseCaptureOptions(args), EUsage) << joined;
@@ -619,6 +630,15 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
   EXPECT_EQ(run.Err,
             "korbenit-capture: \"shot.tif\": the name must end in .bmp, .jpg, .jpeg, .png, .gif or "
             ".webp; see --help\n");
+  // Each refusal names the option as it was typed, and what is wrong with it.
+  for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--port"}, "--port needs a value"},
+           {{"-p"}, "-p needs a value"},
+           {{"--list=foo"}, "--list takes no value"},
+           {{"--qu", "5"}, "ambiguous option --qu (--quality, --quiet)"},
+           {{"--bogus"}, "unknown option --bogus"}}) {
+    EXPECT_EQ(RunProgram(folder, args).Err, "korbenit-capture: " + says + "; see --help\n");
+  }
   std::string version = RunProgram(folder, {"--version"}).Out;
   EXPECT_EQ(version.rfind("korbenit-capture 1.0\nCopyright (C) 2026 ", 0), 0u) << version;
   EXPECT_NE(version.find("License: Expat"), std::string::npos);
