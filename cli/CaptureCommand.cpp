@@ -88,6 +88,10 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
     ReportFailure({"no device port found", TFailureKind::NoDevicePort}, session.Err);
     return 1;
   }
+  // The device's screen is set up meanwhile, as a camera's self-timer lets one do.
+  auto delay =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Delay));
+  if (!session.Stop.SleepUntil(Clock::now() + delay)) return Stopped(session.Stop);
   if (animation && options.Duration > 0) return RecordDuration(port, options, session);
   if (animation) return RecordSeries(port, options, session);
   auto period =

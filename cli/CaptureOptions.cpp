@@ -27,6 +27,7 @@ const char* const CaptureUsage =
     "  -i, --interval SECS   start a picture every SECS seconds (with --count)\n"
     "      --duration SECS   record an animation continuously for SECS seconds\n"
     "      --fps N           keep at most N frames a second in an animation\n"
+    "      --delay SECS      wait SECS seconds before the first picture\n"
     "  -q, --quiet           no progress bar and no line for a saved picture\n"
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
@@ -95,7 +96,7 @@ class TOptionParser {
   }
 
   TCaptureOptions Parse() {
-    enum { Quality = 1000, Duration, Fps };
+    enum { Quality = 1000, Duration, Fps, Delay };
     static const option Long[] = {{"list", no_argument, nullptr, 'l'},
                                   {"port", required_argument, nullptr, 'p'},
                                   {"output", required_argument, nullptr, 'o'},
@@ -105,6 +106,7 @@ class TOptionParser {
                                   {"interval", required_argument, nullptr, 'i'},
                                   {"duration", required_argument, nullptr, Duration},
                                   {"fps", required_argument, nullptr, Fps},
+                                  {"delay", required_argument, nullptr, Delay},
                                   {"quiet", no_argument, nullptr, 'q'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {"version", no_argument, nullptr, 'V'},
@@ -136,6 +138,9 @@ class TOptionParser {
           break;
         case Duration:
           options.Duration = ParseSeconds("--duration", ::optarg);
+          break;
+        case Delay:
+          options.Delay = ParseSeconds("--delay", ::optarg);
           break;
         case Fps:
           options.Fps = ParseNumber("--fps", ::optarg, 1, 30);

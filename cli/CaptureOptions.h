@@ -24,6 +24,7 @@ struct TCaptureOptions {
   int Count = 1;
   double Interval = 0;  // seconds from the start of one capture to the start of the next
   double Duration = 0;  // seconds of continuous recording into an animation; 0: none
+  double Delay = 0;     // seconds to wait before the first picture
   int Fps = 0;          // the most frames a second an animation keeps; 0: all
 };
 

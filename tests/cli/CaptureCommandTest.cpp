@@ -296,6 +296,24 @@ TEST(CaptureCommand, AStoppedCaptureReleasesThePortAndLeavesNoFile) {
   }
 }
 
+// --delay waits before the first picture; a signal ends the wait at once, before the
+// device is asked.
+TEST(CaptureCommand, ADelayWaitsBeforeTheFirstPicture) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+  TTempFolder folder;
+  auto started = Clock::now();
+  TRun waited = RunProgram(folder, {"-p", simulator.Name(), "--delay", "1", folder / "late.png"});
+  EXPECT_EQ(waited.Exit, 0) << waited.Err;
+  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(1000));
+  TProgramRun stopped({"-p", simulator.Name(), "--delay", "30", "-o", folder / "never.png"});
+  stopped.Signal = SIGINT;
+  stopped.SignalAfterMs = 300;
+  TRun run = RunProgram(folder, stopped);
+  EXPECT_EQ(run.Exit, 130);
+  EXPECT_LT(run.StopToEndMs, 1000);
+  EXPECT_FALSE(fs::exists(folder / "never.png"));
+}
+
 // A signal ignored when the program starts (nohup, a background job) stays ignored: the
 // capture goes on and saves its picture.
 TEST(CaptureCommand, ASignalIgnoredAtStartStaysIgnored) {
@@ -614,7 +632,8 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
                                              {"--quality", "80"},
                                              {"-o", "anim_%03d.gif"},
                                              {"--list=foo"},
-                                             {"--qu", "5"}}) {
+                                             {"--qu", "5"},
+                                             {"--delay", "-1"}}) {
     std::string joined;
     for (const auto& arg : args) joined += arg + " ";
     EXPECT_THROW(ParseCaptureOptions(args), EUsage) << joined;
