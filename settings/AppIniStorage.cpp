@@ -75,16 +75,19 @@ void TAppIniFileStorage::ReportWriteFailure(const std::string& message) noexcept
   }
 }
 
+// The file as it is now, with our changes that are not yet in it.
+void TAppIniFileStorage::ReloadWithPending() {
+  Reload();
+  for (const TChange& change : FPending)
+    FDocument.WriteValue(change.Section, change.Key, change.Value);
+}
+
 void TAppIniFileStorage::Flush() {
   if (FFileName.empty() || ReadOnly()) return;
   TFileLock writing = LockForWriting(FFileName);
   if (!writing.Held()) return ReportWriteFailure(EFCreateError(FFileName).what());
   try {
-    if (AutoReload) {
-      Reload();
-      for (const TChange& change : FPending)
-        FDocument.WriteValue(change.Section, change.Key, change.Value);
-    }
+    if (AutoReload) ReloadWithPending();
   } catch (const std::exception& e) {
     return ReportWriteFailure(e.what());
   }
@@ -126,7 +129,7 @@ std::optional<std::string> TAppIniFileStorage::ReadValue(const TStoragePath& pat
 // cannot have the lock in time fails as a write does, silently: it never goes on unlocked.
 void TAppIniFileStorage::WriteValue(const TStoragePath& path, const std::string& value) {
   TFileLock writing = LockForWriting(FFileName);
-  if (AutoReload) Reload();
+  if (AutoReload) ReloadWithPending();
   FDocument.WriteValue(path.Section, path.Key, value);
   FPending.push_back({path.Section, path.Key, value});
   if (!AutoFlush) return;

@@ -52,6 +52,7 @@ class TAppIniFileStorage : public TCustomAppStorage {
   };
 
   void WriteFile();
+  void ReloadWithPending();
   // Writes under a lock already held; failures go to OnError.
   void FlushLocked() noexcept;
   void ReportWriteFailure(const std::string& message) noexcept;

@@ -1,6 +1,8 @@
 #include "AppIniStorage.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -261,6 +263,23 @@ TEST(IniFile, AFailedWriteIsSilentOrGoesToOnError) {
   EXPECT_EQ(errors[0], "Datei " + path + " kann nicht erstellt werden");
   EXPECT_EQ(storage.ReadStr("COMPORT", "gone"), "gone");
   storage.OnError = nullptr;
+}
+
+// A writer waits for another program's lock a bounded time, then fails as a write fails,
+// silently or to OnError, and never writes without it.
+TEST(IniFile, AWriteThatCannotHaveTheLockFailsAndWritesNothing) {
+  TIniRig rig("[CONFIG]\r\nCOMPORT=COM1\r\n");
+  int held = ::open(rig.Folder.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  std::vector<std::string> errors;
+  rig.Storage->OnError = [&](const std::string& message) { errors.push_back(message); };
+  rig.Storage->WriteStr("COMPORT", "COM3");
+  EXPECT_EQ(errors, std::vector<std::string>{"Datei " + rig.File + " kann nicht erstellt werden"});
+  EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nCOMPORT=COM1\r\n");
+  ::close(held);
+  rig.Storage->WriteStr("FILEFORMAT", "2");
+  EXPECT_EQ(ReadBytes(rig.File), "[CONFIG]\r\nCOMPORT=COM3\r\nFILEFORMAT=2\r\n\r\n")
+      << "the change that could not be written is written with the next";
 }
 
 TEST(IniFile, AFullDiskLeavesTheOldFileWhole) {
