@@ -430,13 +430,8 @@ bool TReplacingFile::ReserveAhead(std::size_t bytes) noexcept {
   auto& p = *FPlatform;
   if (p.FInPlace) return true;
   struct stat info {};
-  if (::fstat(p.FHandle, &info) != 0) return false;
-  if (::fallocate(p.FHandle, FALLOC_FL_KEEP_SIZE, info.st_size, static_cast<off_t>(bytes)) == 0)
-    return true;
-  if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
-  struct statvfs space {};
-  return ::fstatvfs(p.FHandle, &space) == 0 &&
-         bytes <= static_cast<std::size_t>(space.f_bavail) * space.f_frsize;
+  return ::fstat(p.FHandle, &info) == 0 &&
+         ReserveSpace(p.FHandle, static_cast<std::size_t>(info.st_size) + bytes);
 }
 
 void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t size) {
@@ -604,15 +599,7 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
     errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     return std::nullopt;
   }
-  std::string text;
-  char block[4096];
-  for (;;) {
-    ssize_t got = ::read(file.Get(), block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return std::nullopt;
-    if (got == 0) return text;
-    text.append(block, static_cast<std::size_t>(got));
-  }
+  return ReadAll(file.Get());
 }
 
 struct TFileLock::TPlatform {
