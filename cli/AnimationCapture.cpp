@@ -64,7 +64,7 @@ class TAnimationCapture : public TLiveView {
   // says it is incomplete. Answers the exit code.
   int Finish(Clock::time_point end, TCaptureSession& session, bool complete) {
     TFailure failure = FRecording.Finish(end);
-    if (!failure.Empty()) ReportFailure(failure, session.Err);
+    if (!failure.Empty()) ReportFailure(failure, session.Err, {}, FName);
     if (!FRecording.Kept()) return 1;
     int frames = FRecording.Frames();
     std::string what = FName + " (" + std::to_string(frames) +
@@ -93,9 +93,9 @@ class TAnimationCapture : public TLiveView {
 
 // A series as one animation: a capture every interval, each frame shown until the next,
 // the last one for the series' period (the interval, or the mean time between captures).
-int RecordSeries(const std::string& port, const TCaptureOptions& options,
-                 TCaptureSession& session) {
-  TAnimationCapture animation(options.Output, options);
+int RecordSeries(const std::string& port, const std::string& name,
+                 const TCaptureOptions& options, TCaptureSession& session) {
+  TAnimationCapture animation(name, options);
   auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Interval));
   auto first = Clock::now();
@@ -109,7 +109,7 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
     return animation.Finish(end + std::max<Clock::duration>(shown, std::chrono::milliseconds(100)),
                             session, complete);
   };
-  for (int index = 0; index < options.Count; ++index) {
+  for (int index = 0; options.Count == 0 || index < options.Count; ++index) {
     if (!session.Stop.SleepUntil(first + period * index)) break;
     auto frame = std::make_shared<TFrame>();
     TFailure failure;
@@ -138,9 +138,9 @@ int RecordSeries(const std::string& port, const TCaptureOptions& options,
 
 // A continuous recording: frames back to back from a live session, for the duration from
 // the first frame on; the last frame lasts until the duration is over.
-int RecordDuration(const std::string& port, const TCaptureOptions& options,
-                   TCaptureSession& session) {
-  TAnimationCapture animation(options.Output, options);
+int RecordDuration(const std::string& port, const std::string& name,
+                   const TCaptureOptions& options, TCaptureSession& session) {
+  TAnimationCapture animation(name, options);
   TLiveSession live(port, animation);
   auto duration =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Duration));

@@ -11,15 +11,12 @@
 #include "ImageFiles.h"
 #include "PortChoice.h"
 #include "Progress.h"
+#include "RuntimePlatform.h"
 
 namespace korbenit {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string WithErrno(const std::string& what) {
-  return what + ": " + std::strerror(errno);
-}
 
 // Writes the picture as its name asks; answers the bytes written. Standard output is
 // checked once flushed: a full disk, a closed stream or a reader gone is a failure.
@@ -30,7 +27,8 @@ std::size_t WritePicture(const TPicture& picture, const std::string& name, int q
     errno = 0;
     out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     out.flush();
-    if (!out) throw std::runtime_error(WithErrno("standard output"));
+    int error = errno ? errno : EIO;
+    if (!out) throw EFailure("standard output", FileFailureKind(error, TFailureKind::Other), error);
     return png.size();
   }
   switch (FormatOfName(name)) {
@@ -67,7 +65,13 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
   progress.Clear();
   if (outcome == TOutcome::Failed) ReportFailure(failure, session.Err, port);
   if (outcome != TOutcome::Saved) return outcome;
-  std::size_t bytes = WritePicture(PictureOf(frame), name, options.Quality, session.Out);
+  std::size_t bytes = 0;
+  try {
+    bytes = WritePicture(PictureOf(frame), name, options.Quality, session.Out);
+  } catch (const std::exception& e) {
+    ReportFailure(TFailure::Of(e), session.Err, port, name);
+    return TOutcome::Failed;
+  }
   if (!options.Quiet)
     session.Err << (name == "-" ? "wrote PNG to standard output" : "saved " + name) << " ("
                 << ScreenWidth << " x " << ScreenHeight << ", " << bytes << " bytes, "
@@ -76,12 +80,13 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
 }
 
 // The interval is a period: the n-th picture starts n - 1 intervals after the first,
-// or at once when the one before took longer.
+// or at once when the one before took longer. An endless series (a count of 0) checks
+// each name before its picture; the others check them all before the device is asked.
 int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
+  auto started = std::time(nullptr);
   bool animation =
       !options.Output.empty() && options.Output != "-" && IsAnimation(FormatOfName(options.Output));
-  std::vector<std::string> names =
-      animation ? std::vector<std::string>{options.Output} : OutputNames(options);
+  std::vector<std::string> names = OutputNames(options, started);
   CheckOutputs(names, options, session.OutIsTerminal);
   std::string port = ChoosePort(options, session);
   if (port.empty()) {
@@ -92,15 +97,16 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
   auto delay =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Delay));
   if (!session.Stop.SleepUntil(Clock::now() + delay)) return Stopped(session.Stop);
-  if (animation && options.Duration > 0) return RecordDuration(port, options, session);
-  if (animation) return RecordSeries(port, options, session);
+  if (animation && options.Duration > 0) return RecordDuration(port, names[0], options, session);
+  if (animation) return RecordSeries(port, names[0], options, session);
   auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Interval));
   auto first = Clock::now();
-  for (std::size_t index = 0; index < names.size(); ++index) {
-    if (!session.Stop.SleepUntil(first + period * static_cast<long>(index)))
-      return Stopped(session.Stop);
-    switch (CaptureOne(port, names[index], options, session)) {
+  for (int index = 1; options.Count == 0 || index <= options.Count; ++index) {
+    std::string name = OutputName(options, index, started);
+    if (index > 1 && options.Count == 0) CheckOutputs({name}, options, session.OutIsTerminal);
+    if (!session.Stop.SleepUntil(first + period * (index - 1))) return Stopped(session.Stop);
+    switch (CaptureOne(port, options.Count == 1 ? names[0] : name, options, session)) {
       case TOutcome::Saved:
         break;
       case TOutcome::Failed:
@@ -112,10 +118,51 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
   return 0;
 }
 
+// The kind in words, for a failure the system gave no error number of.
+const std::pair<TFailureKind, const char*> Reasons[] = {
+    {TFailureKind::Permission, "this user may not open it"},
+    {TFailureKind::Busy, "another program holds it"},
+    {TFailureKind::Missing, "no such port"},
+    {TFailureKind::NotSerialPort, "not a serial port"},
+    {TFailureKind::DeviceLost, "the device went away"},
+    {TFailureKind::NoAnswer, "the device does not answer"},
+    {TFailureKind::AnswerStopped, "the device stopped answering in the middle of the picture"},
+    {TFailureKind::Protocol, "the device's answer is not a picture"},
+    {TFailureKind::NoDevicePort, "no device port found"},
+    {TFailureKind::CannotCreate, "no file can be made with that name"},
+    {TFailureKind::NameTooLong, "the name is too long"},
+    {TFailureKind::ReadOnly, "the file may not be written"},
+    {TFailureKind::DiskFull, "the disk is full"},
+    {TFailureKind::WriteFailed, "the file could not be written whole"},
+    {TFailureKind::PortListUnreadable, "cannot be read"},
+};
+
+std::string Reason(const TFailure& failure) {
+  if (failure.SystemError != 0) return SystemErrorText(failure.SystemError);
+  for (const auto& [kind, reason] : Reasons)
+    if (kind == failure.Kind) return reason;
+  return failure.Message;
+}
+
+// What failed: the file being written, or else the port.
+std::string Subject(TFailureKind kind, const std::string& port, const std::string& file) {
+  if (!file.empty()) return file == "-" ? "standard output" : file;
+  if (kind == TFailureKind::PortListUnreadable) return "the list of serial ports";
+  if (kind == TFailureKind::NoDevicePort) return {};
+  return port;
+}
+
 }  // namespace
 
-void ReportFailure(const TFailure& failure, std::ostream& err, const std::string& port) {
-  err << failure.Message << "\n";
+std::string CommandLineMessage(const TFailure& failure, const std::string& port,
+                               const std::string& file) {
+  std::string subject = Subject(failure.Kind, port, file);
+  return "korbenit-capture: " + (subject.empty() ? "" : subject + ": ") + Reason(failure);
+}
+
+void ReportFailure(const TFailure& failure, std::ostream& err, const std::string& port,
+                   const std::string& file) {
+  err << CommandLineMessage(failure, port, file) << "\n";
   std::string hint = FailureHint(failure.Kind, port.empty() ? std::string() : PortGroup(port));
   if (!hint.empty()) err << hint << "\n";
 }

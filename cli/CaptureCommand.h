@@ -40,8 +40,15 @@ struct TCaptureSession {
 // ends by that signal).
 int RunCaptureCommand(const TCaptureOptions& options, TCaptureSession& session);
 
-// The failure's message and, when one is known, a hint for people on the next line.
-void ReportFailure(const TFailure& failure, std::ostream& err, const std::string& port = {});
+// The command line's own words for a failure, in one line: "korbenit-capture: WHAT: REASON",
+// WHAT the file being written, or else the port, REASON the system's
+// text for its error number, or the failure's kind in words.
+std::string CommandLineMessage(const TFailure& failure, const std::string& port,
+                               const std::string& file);
+
+// That line and, when one is known, a hint for people on the next.
+void ReportFailure(const TFailure& failure, std::ostream& err, const std::string& port = {},
+                   const std::string& file = {});
 
 // The exit code of a command a signal stopped.
 int Stopped(const TStopRequest& stop);

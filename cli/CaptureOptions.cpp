@@ -20,10 +20,11 @@ const char* const CaptureUsage =
     "  -o, --output FILE     .bmp, .jpg/.jpeg, .png, or .gif/.webp for an animation\n"
     "                        (default Korbenit_yyyymmdd_hhnnss.png);\n"
     "                        \"-\" writes PNG to standard output; FILE may also stand alone\n"
+    "                        and hold the time fields %Y %y %m %d %H %M %S %j of the start\n"
     "  -f, --force           replace files that exist (otherwise they are refused)\n"
     "      --quality N       JPEG quality, 1 to 100 (default 90)\n"
     "  -c, --count N         take N pictures: FILE_001, FILE_002, ... or a number pattern\n"
-    "                        in FILE such as shot_%03d.png\n"
+    "                        in FILE such as shot_%03d.png; 0 takes them until stopped\n"
     "  -i, --interval SECS   start a picture every SECS seconds (with --count)\n"
     "      --duration SECS   record an animation continuously for SECS seconds\n"
     "      --fps N           keep at most N frames a second in an animation\n"
@@ -146,7 +147,7 @@ class TOptionParser {
           options.Fps = ParseNumber("--fps", ::optarg, 1, 30);
           break;
         case 'c':
-          options.Count = ParseNumber("--count", ::optarg, 1, 100000);
+          options.Count = ParseNumber("--count", ::optarg, 0, 100000);
           break;
         case 'i':
           options.Interval = ParseSeconds("--interval", ::optarg), intervalGiven = true;
@@ -210,22 +211,25 @@ class TOptionParser {
   }
 
   static void Check(const TCaptureOptions& options, bool intervalGiven) {
+    std::string named = WithTimeFields(options.Output, std::time(nullptr));
     if (!options.Output.empty() && options.Output != "-") {
       FormatOfName(options.Output);
-      NumberPatternOf(options.Output);
+      NumberPatternOf(named);
     }
-    if (options.Output == "-" && options.Count > 1)
+    bool series = options.Count != 1;
+    if (options.Output == "-" && series)
       throw EUsage("standard output takes one picture; give a file name for a series");
-    if (intervalGiven && options.Count < 2) throw EUsage("--interval needs --count of 2 or more");
+    if (intervalGiven && !series)
+      throw EUsage("--interval needs --count of 2 or more (or 0: until stopped)");
     bool animation = !options.Output.empty() && options.Output != "-" &&
                      IsAnimation(FormatOfName(options.Output));
     if ((options.Duration > 0 || options.Fps > 0) && !animation)
       throw EUsage("--duration and --fps need a .gif or .webp output");
-    if (options.Duration > 0 && options.Count > 1)
+    if (options.Duration > 0 && series)
       throw EUsage("--duration and --count exclude each other");
     if (options.Duration > 0 && options.Duration < MinimumDuration)
       throw EUsage("--duration is shorter than one frame (about 0.3 s)");
-    if (animation && NumberPatternOf(options.Output))
+    if (animation && NumberPatternOf(named))
       throw EUsage("\"" + options.Output +
                    "\": an animation is one file; its name takes no number");
   }

@@ -1,6 +1,8 @@
 #include "OutputNames.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -28,7 +30,9 @@ std::optional<TNumberPattern> NumberPatternOf(const std::string& name) {
     // A width beyond 9 only pads; such names would not be what was asked for.
     int width = end - i - 1 <= 2 ? std::atoi(name.substr(i + 1, end - i - 1).c_str()) : 99;
     if (found || end >= name.size() || name[end] != 'd' || width > 9)
-      throw EUsage("\"" + name + "\": a name takes one number pattern such as %03d (width up to 9)");
+      throw EUsage("\"" + name +
+                   "\": a name takes one number pattern such as %03d (width up to 9), and the "
+                   "time fields %Y %y %m %d %H %M %S %j");
     found = TNumberPattern{literal, {}, width, zeros};
     literal.clear();
     i = end;
@@ -58,6 +62,17 @@ std::string SeriesName(const std::string& name, int index) {
 
 namespace {
 
+constexpr const char* TimeFields = "YymHMSj";
+
+bool HasTimeField(const std::string& name) {
+  for (std::size_t i = 0; i + 1 < name.size(); ++i) {
+    if (name[i] != '%') continue;
+    if (std::strchr(TimeFields, name[i + 1])) return true;
+    ++i;  // "%%" and the number's "%" are no field
+  }
+  return false;
+}
+
 bool Exists(const std::string& name) {
   TPathInfo info;
   return LookAtPath(name, false, info) == 0;
@@ -84,14 +99,40 @@ std::string FreeDefaultName() {
 
 }  // namespace
 
-std::vector<std::string> OutputNames(const TCaptureOptions& options) {
+std::string WithTimeFields(const std::string& name, std::time_t when) {
+  std::tm local = LocalTime(when);
+  bool dayIsField = HasTimeField(name);
+  std::string filled;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char next = i + 1 < name.size() ? name[i + 1] : '\0';
+    bool field = name[i] == '%' && next != '\0' &&
+                 (std::strchr(TimeFields, next) || (next == 'd' && dayIsField));
+    if (!field) {
+      filled += name[i];
+      if (name[i] == '%' && next == '%') filled += name[++i];
+      continue;
+    }
+    char format[3] = {'%', next, '\0'}, text[8];
+    std::strftime(text, sizeof text, format, &local);
+    filled += text;
+    ++i;
+  }
+  return filled;
+}
+
+std::string OutputName(const TCaptureOptions& options, int index, std::time_t started) {
+  if (options.Output == "-") return "-";
+  std::string base = options.Output.empty() ? DefaultPictureName(started) + ".png"
+                                            : WithTimeFields(options.Output, started);
+  bool numbered = !IsAnimation(FormatOfName(base)) && (options.Count != 1 || NumberPatternOf(base));
+  return numbered ? SeriesName(base, index) : Unescaped(base);
+}
+
+std::vector<std::string> OutputNames(const TCaptureOptions& options, std::time_t started) {
   if (options.Output.empty() && options.Count == 1) return {FreeDefaultName()};
-  std::string base =
-      options.Output.empty() ? DefaultPictureName(std::time(nullptr)) + ".png" : options.Output;
-  bool numbered = options.Count > 1 || NumberPatternOf(base);
   std::vector<std::string> names;
-  for (int index = 1; index <= options.Count; ++index)
-    names.push_back(numbered ? SeriesName(base, index) : Unescaped(base));
+  for (int index = 1; index <= std::max(options.Count, 1); ++index)
+    names.push_back(OutputName(options, index, started));
   return names;
 }
 

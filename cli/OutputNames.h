@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,8 +25,19 @@ std::optional<TNumberPattern> NumberPatternOf(const std::string& name);
 // ("shot_%03d.png") filled in, or else "_001" before the extension.
 std::string SeriesName(const std::string& name, int index);
 
-// The names the pictures of a command get, in order.
-std::vector<std::string> OutputNames(const TCaptureOptions& options);
+// The name with its time fields (%Y %y %m %H %M %S %j, as strftime has them) filled in
+// from when. A bare %d is the day of the month beside other time fields, and otherwise,
+// as %03d always is, the picture's number; "%%" stays for the number's turn.
+std::string WithTimeFields(const std::string& name, std::time_t when);
+
+// The name of the index-th picture (from 1) of a command started at started: a series is
+// numbered, an animation is one file.
+std::string OutputName(const TCaptureOptions& options, int index, std::time_t started);
+
+// The names the pictures of a command get, in order; for an endless series (a count of
+// 0) the first.
+std::vector<std::string> OutputNames(const TCaptureOptions& options,
+                                     std::time_t started = std::time(nullptr));
 
 // Found before the port is opened, so nothing reaches the device for a picture that could
 // not be kept. The writers still check again when they write. Raises EUsage.

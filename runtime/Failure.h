@@ -24,17 +24,21 @@ enum class TFailureKind {
   ReadOnly,       // the file or its file system may not be written
   DiskFull,       // no room for the file
   WriteFailed,    // the file could not be written whole
+  PortListUnreadable,  // the system's list of serial ports cannot be read
 };
 
-// A failure that knows its kind. The message stays the system's own text.
+// A failure that knows its kind and, when the system gave one, the system's error number
+// (errno, or GetLastError on Windows; 0 for none). The message stays the system's own text.
 class EFailure : public std::runtime_error {
  public:
-  EFailure(const std::string& message, TFailureKind kind)
-      : std::runtime_error(message), FKind(kind) {}
+  EFailure(const std::string& message, TFailureKind kind, int systemError = 0)
+      : std::runtime_error(message), FKind(kind), FSystemError(systemError) {}
   TFailureKind Kind() const noexcept { return FKind; }
+  int SystemError() const noexcept { return FSystemError; }
 
  private:
   TFailureKind FKind;
+  int FSystemError;
 };
 
 // The kind an exception carries; Other for one that carries none.
@@ -43,12 +47,16 @@ inline TFailureKind FailureKindOf(const std::exception& e) {
   return failure ? failure->Kind() : TFailureKind::Other;
 }
 
-// A failure as it is handed on: its message and its kind.
+// A failure as it is handed on: its message, its kind and the system's error number.
 struct TFailure {
   std::string Message;
   TFailureKind Kind = TFailureKind::Other;
+  int SystemError = 0;
 
-  static TFailure Of(const std::exception& e) { return {e.what(), FailureKindOf(e)}; }
+  static TFailure Of(const std::exception& e) {
+    auto* failure = dynamic_cast<const EFailure*>(&e);
+    return {e.what(), FailureKindOf(e), failure ? failure->SystemError() : 0};
+  }
   bool Empty() const { return Message.empty(); }
 };
 

@@ -12,8 +12,9 @@ namespace korbenit {
 // failure kind says why in portable words.
 class EStreamError : public EFailure {
  public:
-  explicit EStreamError(const std::string& message, TFailureKind kind = TFailureKind::Other)
-      : EFailure(message, kind) {}
+  explicit EStreamError(const std::string& message, TFailureKind kind = TFailureKind::Other,
+                        int systemError = 0)
+      : EFailure(message, kind, systemError) {}
   EStreamError()
       : EFailure("Expandieren des Speicher-Stream wegen Speichermangel nicht möglich",
                  TFailureKind::Other) {}
@@ -21,8 +22,9 @@ class EStreamError : public EFailure {
 
 class EFCreateError : public EStreamError {
  public:
-  explicit EFCreateError(const std::string& path, TFailureKind kind = TFailureKind::CannotCreate)
-      : EStreamError("Datei " + path + " kann nicht erstellt werden", kind) {}
+  explicit EFCreateError(const std::string& path, TFailureKind kind = TFailureKind::CannotCreate,
+                         int systemError = 0)
+      : EStreamError("Datei " + path + " kann nicht erstellt werden", kind, systemError) {}
 };
 
 class EFOpenError : public EStreamError {
@@ -33,8 +35,8 @@ class EFOpenError : public EStreamError {
 
 class EWriteError : public EStreamError {
  public:
-  explicit EWriteError(TFailureKind kind = TFailureKind::WriteFailed)
-      : EStreamError("Stream-Write-Fehler", kind) {}
+  explicit EWriteError(TFailureKind kind = TFailureKind::WriteFailed, int systemError = 0)
+      : EStreamError("Stream-Write-Fehler", kind, systemError) {}
 };
 
 class EOutOfMemory : public std::runtime_error {

@@ -44,7 +44,8 @@ std::string ComposeMessage(int errorCode, int systemErrorCode) {
 
 ESerialPort::ESerialPort(int errorCode, int systemErrorCode)
     : EFailure(ComposeMessage(errorCode, systemErrorCode),
-               SerialFailureKind(errorCode, systemErrorCode)),
+               SerialFailureKind(errorCode, systemErrorCode),
+               systemErrorCode == NoSystemError ? 0 : systemErrorCode),
       FErrorCode(errorCode),
       FSystemErrorCode(systemErrorCode) {}
 

@@ -378,11 +378,11 @@ namespace {
 
 // The failures of the writer, with the kind the system's error number gives them.
 [[noreturn]] void ThrowCreateError(const std::string& path, int error = errno) {
-  throw EFCreateError(path, FileFailureKind(error, TFailureKind::CannotCreate));
+  throw EFCreateError(path, FileFailureKind(error, TFailureKind::CannotCreate), error);
 }
 
 [[noreturn]] void ThrowWriteError(int error = errno) {
-  throw EWriteError(FileFailureKind(error, TFailureKind::WriteFailed));
+  throw EWriteError(FileFailureKind(error, TFailureKind::WriteFailed), error);
 }
 
 }  // namespace

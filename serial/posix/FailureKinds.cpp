@@ -18,10 +18,12 @@ TFailureKind SerialFailureKind(int errorCode, int systemErrorCode) {
       case ENODEV:
         return TFailureKind::Missing;
       case ENOTTY:
+      case EISDIR:
         return TFailureKind::NotSerialPort;
       default:
         return TFailureKind::Other;
     }
+  if (errorCode == serial_error::RegistryError) return TFailureKind::PortListUnreadable;
   bool transfer = errorCode == serial_error::ReadFailed || errorCode == serial_error::WriteFailed;
   if (transfer && (systemErrorCode == EIO || systemErrorCode == ENXIO || systemErrorCode == ENODEV))
     return TFailureKind::DeviceLost;

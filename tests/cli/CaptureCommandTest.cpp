@@ -16,14 +16,17 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "DeviceModel.h"
 #include "ImageFiles.h"
 #include "Pty.h"
 #include "ScreenTransfer.h"
 #include "SimulatorProcess.h"
+#include "SmallFileSystem.h"
 #include "TempFolder.h"
 
 extern char** environ;
@@ -197,14 +200,50 @@ TEST(CaptureCommand, EachFormatHoldsWhatTheWindowWouldSave) {
     }
 }
 
-TEST(CaptureCommand, AFailedCaptureSaysWhyAndLeavesNoFile) {
-  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {"--fault", "silence:B:*:0"});
+// Every failure is one line of the command line's own words, what failed and why, then
+// a hint; a failed capture leaves no file.
+TEST(CaptureCommand, AFailureSaysWhatFailedAndWhyInOneLine) {
   TTempFolder folder;
-  TRun run = RunProgram(folder, {"--port", simulator.Name(), "-o", folder / "shot.png"});
-  EXPECT_EQ(run.Exit, 1);
-  EXPECT_EQ(run.Err.rfind("B: No Data\nThe device does not answer: is USB switched on", 0), 0u)
-      << run.Err;
-  EXPECT_EQ(folder.EntryCount(), 0u);
+  testing::TSmallFileSystem small(folder, "64k");
+  struct TRow {
+    std::vector<std::string> Fault;  // the simulator's; none: the port named is used
+    std::string Port, Output, Says;
+  };
+  for (const TRow& row : {
+           TRow{{"--fault", "silence:B:*:0"}, "", "a.png",
+                ": the device does not answer\nThe device does not answer: is USB"},
+           TRow{{"--fault", "wrong-start:B:*:0"}, "", "a.png",
+                ": the device's answer is not a picture\nThe device's answer was not a picture"},
+           TRow{{"--fault", "length:B:*:0"}, "", "a.png",
+                ": the device's answer is not a picture\nThe device's answer was not a picture"},
+           TRow{{"--fault", "stall:S:100:0"}, "", "a.png",
+                ": the device stopped answering in the middle of the picture\nThe device stopped"},
+           TRow{{}, "/tmp", "a.png", "/tmp: Is a directory\nThat is not a serial port"},
+           TRow{{}, "/dev/null", "a.png", "/dev/null: Inappropriate ioctl for device\nThat is not"},
+           TRow{{}, "/dev/no-such-korbenit-port", "a.png",
+                "/dev/no-such-korbenit-port: No such file or directory\nThe port is not there"},
+           TRow{{}, "", small / "a.bmp",
+                small / "a.bmp: No space left on device\nThe disk is full"}}) {
+    SCOPED_TRACE(row.Says);
+    std::optional<TSimulatorProcess> simulator;
+    std::string port = row.Port;
+    if (port.empty()) port = simulator.emplace(KORBENIT_SIMULATOR, row.Fault).Name();
+    std::string output = row.Output[0] == '/' ? row.Output : folder / row.Output;
+    if (row.Output[0] == '/' && !small.Mounted()) continue;
+    TRun run = RunProgram(folder, {"--port", port, "-o", output});
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_EQ(run.Err.rfind("korbenit-capture: ", 0), 0u) << run.Err;
+    EXPECT_NE(run.Err.find(row.Says), std::string::npos) << run.Err;
+    EXPECT_FALSE(fs::exists(output));
+  }
+  // The system's list of ports unreadable, as without /sys.
+  std::ostringstream out, err;
+  TStopRequest stop;
+  TCaptureSession session{out, err, false, 0, stop, {folder / "no-sys", folder / "no-ports"}};
+  TCaptureOptions options;
+  options.List = true;
+  EXPECT_EQ(RunCaptureCommand(options, session), 1);
+  EXPECT_EQ(err.str(), "korbenit-capture: the list of serial ports: No such file or directory\n");
 }
 
 // Standard output that takes nothing is a failure in words, never "saved".
@@ -230,6 +269,7 @@ TEST(CaptureCommand, AnOutputThatFailsIsAFailure) {
     EXPECT_NE(run.Err.find(std::string("standard output: ") + row.Error), std::string::npos)
         << run.Err;
     EXPECT_EQ(run.Err.find("saved"), std::string::npos);
+    EXPECT_EQ(run.Err.find("is the disk full?"), std::string::npos) << "no file's hint";
   }
 }
 
@@ -247,7 +287,9 @@ TEST(CaptureCommand, WithoutAPortNameOnlyTheDeviceIsChosen) {
   request.Environment = {"XDG_RUNTIME_DIR=" + runtime.Path().string()};
   TRun run = RunProgram(folder, request);
   EXPECT_EQ(run.Exit, 1) << run.Err;
-  EXPECT_EQ(run.Err.rfind("no device port found\nNo USB serial port is present", 0), 0u) << run.Err;
+  EXPECT_EQ(run.Err.rfind("korbenit-capture: no device port found\nNo USB serial port is present", 0),
+            0u)
+      << run.Err;
   EXPECT_EQ(other.Receive(100), "") << "nothing was sent to the other program's port";
   {
     ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
@@ -360,12 +402,12 @@ TEST(CaptureCommand, OutputsAreCheckedBeforeTheDeviceIsAsked) {
     TRun run = RunProgram(folder, args);
     EXPECT_EQ(run.Exit, 2) << run.Err;
     EXPECT_NE(run.Err.find(row.Says), std::string::npos) << run.Err;
-    EXPECT_EQ(run.Err.find("Unable to open"), std::string::npos);
+    EXPECT_EQ(run.Err.find("no-such-korbenit-port"), std::string::npos);
   }
   EXPECT_EQ(ReadBytes(folder / "old.png"), "old");
   TRun forced = RunProgram(folder, {"-f", folder / "old.png", "--port", "no-such-korbenit-port"});
   EXPECT_EQ(forced.Exit, 1) << "checked, then the port fails";
-  EXPECT_NE(forced.Err.find("Unable to open com port"), std::string::npos);
+  EXPECT_NE(forced.Err.find("no-such-korbenit-port: No such file"), std::string::npos);
 }
 
 // On terminals: a picture is never written onto one, and the progress bar fits one of
@@ -554,6 +596,38 @@ TEST(CaptureCommand, ASeriesNumbersItsPictures) {
     for (const auto& name : names) EXPECT_TRUE(fs::exists(folder / name)) << name;
   }
   EXPECT_EQ(folder.EntryCount(), 4u);
+  // A count of 0 goes on until stopped; each picture kept is whole.
+  TProgramRun endless({"-p", simulator.Name(), "-qo", folder / "loop.png", "-c", "0"});
+  endless.Signal = SIGINT;
+  endless.SignalAfterMs = 1500;
+  TRun run = RunProgram(folder, endless);
+  EXPECT_TRUE(run.Signalled);
+  EXPECT_GE(folder.EntryCount(), 4u + 2u);
+  for (const auto& entry : fs::directory_iterator(folder.Path())) {
+    if (entry.path().filename().string().rfind("loop_", 0) != 0) continue;
+    EXPECT_EQ(QImage(QString::fromStdString(entry.path())).size(), QSize(240, 320))
+        << entry.path();
+  }
+}
+
+// Time fields are those of strftime; a bare %d is the day only beside other fields.
+TEST(CaptureCommand, NamesTakeTheTimeOfTheStart) {
+  std::tm when{};
+  when.tm_year = 126, when.tm_mon = 11, when.tm_mday = 9, when.tm_hour = 7, when.tm_min = 5;
+  when.tm_sec = 3, when.tm_isdst = -1;
+  std::time_t started = std::mktime(&when);
+  for (const auto& [output, count, first] : std::vector<std::tuple<std::string, int, std::string>>{
+           {"%Y%m%d-%H%M%S.png", 1, "20261209-070503.png"},
+           {"%Y%m%d-%H%M%S.png", 3, "20261209-070503_001.png"},
+           {"%y-%j_%03d.bmp", 2, "26-343_001.bmp"},
+           {"%Y-%d.png", 2, "2026-09_001.png"},
+           {"shot%d.png", 2, "shot1.png"},
+           {"100%%_%H.png", 1, "100%_07.png"},
+           {"rec_%H%M.gif", 3, "rec_0705.gif"}}) {
+    TCaptureOptions options;
+    options.Output = output, options.Count = count;
+    EXPECT_EQ(OutputName(options, 1, started), first) << output;
+  }
 }
 
 // A fake /sys/class/tty with one USB serial device and a virtual port.
@@ -594,7 +668,8 @@ TEST(CaptureCommand, ListsThePortsWithWhatIsKnownAboutThem) {
   options.List = false;
   options.Output = "-";
   EXPECT_EQ(RunCaptureCommand(options, session), 1);
-  EXPECT_NE(err.str().find("Unable to open com port (win error code: 2)"), std::string::npos);
+  EXPECT_EQ(err.str().rfind("korbenit-capture: ttyUSB0: No such file or directory\n", 0), 0u)
+      << err.str();
 }
 
 TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
@@ -603,7 +678,10 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
                                              {"-o", "shot"},
                                              {"--quality", "0"},
                                              {"--quality", "101"},
-                                             {"--count", "0"},
+                                             {"--count", "0", "-o", "-"},
+                                             {"--count", "0", "--duration", "2", "a.gif"},
+                                             {"-o", "shot_%Y_%q.png"},
+                                             {"-c", "2", "-o", "%03d_%d.png"},
                                              {"--count", "2", "-o", "-"},
                                              {"--interval", "-1"},
                                              {"--port"},
