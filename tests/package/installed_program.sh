@@ -5,8 +5,8 @@
 # installed with dpkg, the program runs for an unprivileged user under Xvfb and, closed by
 # its close box, leaves its settings in that user's configuration folder; dpkg -r takes
 # it all away again.
-#   tests/package/installed_program.sh build-package/korbenit-screenshot_1.0-1_amd64.deb \
-#                                       build-package/korbenit-capture_1.0-1_amd64.deb
+#   tests/package/installed_program.sh build-package/korbenit-screenshot_1.0_amd64.deb \
+#                                       build-package/korbenit-capture_1.0_amd64.deb
 set -euo pipefail
 deb=$(readlink -f "$1")
 capture=$(readlink -f "$2")
@@ -27,7 +27,7 @@ if [ "${3:-}" != "--inside" ]; then
     ./usr/share/man/man1/korbenit-screenshot.1.gz ./usr/share/doc/korbenit-screenshot/README.md \
     ./usr/share/doc/korbenit-screenshot/copyright
   expect_files "$capture" ./usr/bin/korbenit-capture ./usr/share/man/man1/korbenit-capture.1.gz \
-    ./usr/share/doc/korbenit-capture/copyright ./usr/share/doc/korbenit-capture/changelog.Debian.gz
+    ./usr/share/doc/korbenit-capture/copyright ./usr/share/doc/korbenit-capture/changelog.gz
   if dpkg-deb -f "$capture" Depends | grep -qi qt; then
     echo "the command line depends on Qt" >&2
     exit 1
