@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "AnimationCapture.h"
 #include "DeviceCapture.h"
@@ -27,8 +26,10 @@ std::size_t WritePicture(const TPicture& picture, const std::string& name, int q
     errno = 0;
     out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     out.flush();
-    int error = errno ? errno : EIO;
-    if (!out) throw EFailure("standard output", FileFailureKind(error, TFailureKind::Other), error);
+    if (!out) {
+      int error = StreamErrorNumber();
+      throw EFailure("standard output", FileFailureKind(error, TFailureKind::Other), error);
+    }
     return png.size();
   }
   switch (FormatOfName(name)) {
@@ -45,9 +46,8 @@ std::size_t WritePicture(const TPicture& picture, const std::string& name, int q
     case TPictureFormat::WebP:
       break;  // animations are written by their recording
   }
-  std::error_code unknown;
-  auto size = std::filesystem::file_size(name, unknown);
-  return unknown ? 0 : static_cast<std::size_t>(size);
+  TPathInfo written;
+  return LookAtPath(name, true, written) == 0 ? static_cast<std::size_t>(written.Size) : 0;
 }
 
 TOutcome CaptureOne(const std::string& port, const std::string& name,

@@ -1,16 +1,22 @@
 #pragma once
 
 // Everything the command line asks of the operating system around its console, in one
-// list; each platform provides it in its own folder (cli/posix/ here).
+// list; each platform provides it in its own folder (cli/posix/, cli/windows/).
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "CaptureCommand.h"
 
 namespace korbenit {
 
 // A standard stream that is closed keeps its number taken by one that refuses writing,
-// so the port or a picture never lands there and writing to it fails as it should.
+// so the port or a picture never lands there and writing to it fails as it should; and
+// standard output carries bytes unchanged.
 void HoldClosedStandardStreams();
+
+// The program's arguments in UTF-8, whatever the system's code page.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Whether standard output is a terminal, and how wide standard error's terminal is (0
 // for none).

@@ -62,6 +62,15 @@ std::string SeriesName(const std::string& name, int index) {
 
 namespace {
 
+// The folder a file name is in, "." for none; the names stay bytes (UTF-8) throughout.
+std::string FolderOfName(const std::string& name) {
+  std::string separators = "/";
+  if (std::filesystem::path::preferred_separator != '/') separators += '\\';
+  auto separator = name.find_last_of(separators);
+  if (separator == std::string::npos) return ".";
+  return separator == 0 ? name.substr(0, 1) : name.substr(0, separator);
+}
+
 constexpr const char* TimeFields = "YymHMSj";
 
 bool HasTimeField(const std::string& name) {
@@ -144,8 +153,7 @@ void CheckOutputs(const std::vector<std::string>& names, const TCaptureOptions& 
         throw EUsage("standard output is a terminal; redirect it or give a file name");
       continue;
     }
-    std::filesystem::path file(name);
-    std::string folder = file.has_parent_path() ? file.parent_path().string() : ".";
+    std::string folder = FolderOfName(name);
     if (NameTooLongForFiles(name)) throw EUsage("\"" + name + "\": the name is too long");
     TPathInfo info;
     if (int error = LookAtPath(folder, true, info))

@@ -1,7 +1,6 @@
 #include "PortChoice.h"
 
-#include <cerrno>
-#include <cstring>
+#include "RuntimePlatform.h"
 
 namespace korbenit {
 
@@ -14,7 +13,7 @@ int ListPorts(TCaptureSession& session) {
   }
   session.Out.flush();
   if (!session.Out) {
-    session.Err << "korbenit-capture: standard output: " << std::strerror(errno) << "\n";
+    session.Err << "korbenit-capture: standard output: " << SystemErrorText(StreamErrorNumber()) << "\n";
     return 1;
   }
   return 0;

@@ -1,22 +1,22 @@
 // korbenit-capture: the window's capture on the command line. Switches in CaptureUsage.
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 
 #include "CaptureCommand.h"
 #include "Console.h"
+#include "RuntimePlatform.h"
 
 int main(int argc, char** argv) {
   using namespace korbenit;
   HoldClosedStandardStreams();
   try {
-    TCaptureOptions options = ParseCaptureOptions(std::vector<std::string>(argv + 1, argv + argc));
+    TCaptureOptions options = ParseCaptureOptions(CommandLineArguments(argc, argv));
     if (options.Help || options.Version) {
       errno = 0;
       std::cout << (options.Help ? CaptureUsage : CaptureVersion);
       std::cout.flush();
       if (std::cout) return 0;
-      std::cerr << "korbenit-capture: standard output: " << std::strerror(errno ? errno : EIO)
+      std::cerr << "korbenit-capture: standard output: " << SystemErrorText(StreamErrorNumber())
                 << "\n";
       return 1;
     }

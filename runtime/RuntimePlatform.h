@@ -1,7 +1,7 @@
 #pragma once
 
 // Everything this library asks of the operating system, in one list; each platform
-// provides it in its own folder (runtime/posix/ here):
+// provides it in its own folder (runtime/posix/, runtime/windows/):
 // - the file writer, the settings' reads and locks (SafeFile.h);
 // - the hooks below.
 #include <ctime>
@@ -23,6 +23,7 @@ std::tm LocalTime(std::time_t when);
 struct TPathInfo {
   bool IsFolder = false;
   bool ReadOnly = false;  // a file nobody may write, or this process may not
+  unsigned long long Size = 0;
 };
 int LookAtPath(const std::string& path, bool followLinks, TPathInfo& info);
 std::string SystemErrorText(int systemError);
@@ -32,5 +33,8 @@ int MayCreateFilesIn(const std::string& folder);
 
 // Whether a name is longer than files may have (a component, or the whole path).
 bool NameTooLongForFiles(const std::string& path);
+
+// The system's error number of the last failed write to a C or C++ standard stream.
+int StreamErrorNumber();
 
 }  // namespace korbenit

@@ -86,4 +86,8 @@ void EndAsRequested(int request) {
   ::_exit(128 + request);
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 }  // namespace korbenit

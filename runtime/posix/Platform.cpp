@@ -37,6 +37,7 @@ int LookAtPath(const std::string& path, bool followLinks, TPathInfo& info) {
   int result = followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
   if (result != 0) return errno;
   info.IsFolder = S_ISDIR(status.st_mode);
+  info.Size = static_cast<unsigned long long>(status.st_size);
   info.ReadOnly = S_ISREG(status.st_mode) &&
                   ((status.st_mode & 0222) == 0 ||
                    ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0);
@@ -55,6 +56,10 @@ bool NameTooLongForFiles(const std::string& path) {
 
 int MayCreateFilesIn(const std::string& folder) {
   return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+int StreamErrorNumber() {
+  return errno != 0 ? errno : EIO;
 }
 
 }  // namespace korbenit
