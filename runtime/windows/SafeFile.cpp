@@ -156,10 +156,19 @@ bool TReplacingFile::ReserveAhead(std::size_t bytes) noexcept {
   if (p.Size + bytes <= p.Reserved) return true;
   FILE_ALLOCATION_INFO allocation{};
   allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(p.Size + bytes);
-  if (!::SetFileInformationByHandle(p.File, FileAllocationInfo, &allocation, sizeof allocation))
-    return false;
-  p.Reserved = p.Size + bytes;
-  return true;
+  bool reserved =
+      ::SetFileInformationByHandle(p.File, FileAllocationInfo, &allocation, sizeof allocation);
+  // Where the allocation cannot be set apart (Wine), the file is lengthened instead; the
+  // commit cuts it back to its content.
+  if (!reserved && ::GetLastError() != ERROR_DISK_FULL) {
+    LARGE_INTEGER end{}, here{};
+    end.QuadPart = allocation.AllocationSize.QuadPart;
+    here.QuadPart = static_cast<LONGLONG>(p.Size);
+    reserved = ::SetFilePointerEx(p.File, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(p.File);
+    ::SetFilePointerEx(p.File, here, nullptr, FILE_BEGIN);
+  }
+  if (reserved) p.Reserved = p.Size + bytes;
+  return reserved;
 }
 
 void TReplacingFile::PatchAt(std::size_t offset, const void* data, std::size_t size) {

@@ -9,6 +9,14 @@
 
 namespace korbenit::testing {
 
+// Whether the file writer's temporary has no name until it is committed (Linux's unnamed
+// files); on Windows it is a named file beside the target.
+#ifdef _WIN32
+inline constexpr bool UnnamedTemporaries = false;
+#else
+inline constexpr bool UnnamedTemporaries = true;
+#endif
+
 // A fresh folder for one test, removed with everything in it afterwards.
 class TTempFolder {
  public:
