@@ -39,6 +39,18 @@ int RetryIoctl(int fd, unsigned long request, void* arg) {
   return result < 0 ? errno : 0;
 }
 
+// A standard speed by its own constant, so that programs that know only those (a
+// terminal emulator, Wine) read the line as we left it; any other through BOTHER.
+tcflag_t SpeedFlag(uint32_t speed) {
+  static const std::pair<uint32_t, tcflag_t> Standard[] = {
+      {1200, B1200},     {2400, B2400},     {4800, B4800},   {9600, B9600},
+      {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+      {230400, B230400}, {460800, B460800}, {921600, B921600}};
+  for (const auto& [rate, flag] : Standard)
+    if (rate == speed) return flag;
+  return BOTHER;
+}
+
 tcflag_t CharacterSize(uint8_t byteSize) {
   switch (byteSize) {
     case 5:
@@ -74,8 +86,8 @@ void ApplyRawMode(termios2& tio, const TDeviceControlRecord& record) {
   if (record.InX) tio.c_iflag |= IXOFF;
   tio.c_oflag = 0;
   tio.c_lflag = 0;
-  tio.c_cflag =
-      CREAD | CLOCAL | BOTHER | CharacterSize(record.ByteSize) | ParityFlags(record.Parity);
+  tio.c_cflag = CREAD | CLOCAL | SpeedFlag(record.BaudRate) | CharacterSize(record.ByteSize) |
+                ParityFlags(record.Parity);
   if (record.StopBits != 0) tio.c_cflag |= CSTOPB;
   if (record.OutxCtsFlow || record.RtsControl == 2) tio.c_cflag |= CRTSCTS;
   tio.c_ispeed = record.BaudRate;
