@@ -5,12 +5,13 @@
 #include <QStandardPaths>
 
 #include "Platform.h"
+#include "ProgramPlaces.h"
 
 namespace korbenit {
 
 namespace {
 
-const QString OwnPicturesFolder = QStringLiteral("/Korbenit");
+const QString OwnPicturesFolder = QStringLiteral("/Korbenit");  // as ProgramPlacesFor has it
 
 QString AbsoluteOr(const QString& path, const QString& fallback) {
   return QDir::isAbsolutePath(path) ? path : fallback;
@@ -21,12 +22,11 @@ QString AbsoluteOr(const QString& path, const QString& fallback) {
 TProgramFolders ProgramFolders(const QString& executableFolder, bool portable,
                                const QString& configHome, const QString& picturesFolder,
                                bool ownPicturesFolderUsable) {
-  if (portable) {
-    QString beside = executableFolder + '/';
-    return {beside, beside + QStringLiteral("BMP"), beside};
-  }
-  QString pictures = picturesFolder + (ownPicturesFolderUsable ? OwnPicturesFolder : QString());
-  return {pictures + '/', pictures, configHome + QStringLiteral("/korbenit-screenshot/")};
+  TProgramPlaces places = ProgramPlacesFor(
+      executableFolder.toStdString(), portable, (configHome + "/korbenit-screenshot").toStdString(),
+      picturesFolder.toStdString(), ownPicturesFolderUsable, '/');
+  return {QString::fromStdString(places.ExePath), QString::fromStdString(places.BmpPath),
+          QString::fromStdString(places.SettingsFolder)};
 }
 
 QString UserConfigHome() {

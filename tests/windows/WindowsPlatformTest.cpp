@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 
+#include "ProgramPlaces.h"
 #include "RuntimeErrors.h"
 #include "RuntimePlatform.h"
 #include "SafeFile.h"
@@ -300,6 +301,30 @@ TEST(WindowsFiles, AFileIsReplacedWholeOrNotAtAll) {
   EXPECT_EQ(FileFailureKind(ERROR_FILENAME_EXCED_RANGE, TFailureKind::Other), TFailureKind::NameTooLong);
   TFileLock first(target, true);
   EXPECT_TRUE(first.Held());
+}
+
+// Beside the .exe when it is a copy of the user's own, as the program always kept its INI;
+// installed, in %APPDATA% and the Pictures folder.
+TEST(WindowsFiles, TheProgramKeepsItsFilesWhereItsCopyMayWrite) {
+  struct TRow {
+    bool Portable, OwnUsable;
+    TProgramPlaces Expected;
+  };
+  for (const TRow& row :
+       {TRow{true, true, {"D:\\k\\", "D:\\k\\BMP", "D:\\k\\"}},
+        TRow{false, true, {"P:\\Korbenit\\", "P:\\Korbenit", "A:\\Korbenit Screenshot\\"}},
+        TRow{false, false, {"P:\\", "P:", "A:\\Korbenit Screenshot\\"}}}) {
+    TProgramPlaces places =
+        ProgramPlacesFor("D:\\k", row.Portable, "A:\\Korbenit Screenshot", "P:", row.OwnUsable, '\\');
+    EXPECT_EQ(places.ExePath, row.Expected.ExePath);
+    EXPECT_EQ(places.BmpPath, row.Expected.BmpPath);
+    EXPECT_EQ(places.SettingsFolder, row.Expected.SettingsFolder);
+  }
+  // This test program's folder is the build's, the user's to write: a portable copy.
+  wchar_t path[MAX_PATH];
+  std::wstring exe(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+  std::string folder = Narrow(exe.substr(0, exe.find_last_of(L'\\') + 1));
+  EXPECT_EQ(ThisProgramsPlaces().SettingsFolder, folder);
 }
 
 }  // namespace
