@@ -93,8 +93,8 @@ class TAnimationCapture : public TLiveView {
 
 // A series as one animation: a capture every interval, each frame shown until the next,
 // the last one for the series' period (the interval, or the mean time between captures).
-int RecordSeries(const std::string& port, const std::string& name,
-                 const TCaptureOptions& options, TCaptureSession& session) {
+int RecordSeries(const std::string& port, const std::string& name, const TCaptureOptions& options,
+                 TCaptureSession& session) {
   TAnimationCapture animation(name, options);
   auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Interval));
@@ -138,8 +138,8 @@ int RecordSeries(const std::string& port, const std::string& name,
 
 // A continuous recording: frames back to back from a live session, for the duration from
 // the first frame on; the last frame lasts until the duration is over.
-int RecordDuration(const std::string& port, const std::string& name,
-                   const TCaptureOptions& options, TCaptureSession& session) {
+int RecordDuration(const std::string& port, const std::string& name, const TCaptureOptions& options,
+                   TCaptureSession& session) {
   TAnimationCapture animation(name, options);
   TLiveSession live(port, animation);
   auto duration =

@@ -225,8 +225,7 @@ class TOptionParser {
                      IsAnimation(FormatOfName(options.Output));
     if ((options.Duration > 0 || options.Fps > 0) && !animation)
       throw EUsage("--duration and --fps need a .gif or .webp output");
-    if (options.Duration > 0 && series)
-      throw EUsage("--duration and --count exclude each other");
+    if (options.Duration > 0 && series) throw EUsage("--duration and --count exclude each other");
     if (options.Duration > 0 && options.Duration < MinimumDuration)
       throw EUsage("--duration is shorter than one frame (about 0.3 s)");
     if (animation && NumberPatternOf(named))

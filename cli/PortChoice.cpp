@@ -13,7 +13,8 @@ int ListPorts(TCaptureSession& session) {
   }
   session.Out.flush();
   if (!session.Out) {
-    session.Err << "korbenit-capture: standard output: " << SystemErrorText(StreamErrorNumber()) << "\n";
+    session.Err << "korbenit-capture: standard output: " << SystemErrorText(StreamErrorNumber())
+                << "\n";
     return 1;
   }
   return 0;

@@ -10,20 +10,20 @@ namespace korbenit {
 // The platform code decides it from its own error numbers.
 enum class TFailureKind {
   Other,
-  Permission,     // the port may not be opened by this user
-  Busy,           // another program holds the port
-  Missing,        // no such port
-  NotSerialPort,  // the name is a terminal or a file, not a serial port
-  DeviceLost,     // the line went away during a transfer
-  NoAnswer,       // the device did not answer the opening commands
-  AnswerStopped,  // the device stopped answering in the middle of the picture
-  Protocol,       // the device answered, but not as the protocol says
-  NoDevicePort,   // no port that can be the device is present
-  CannotCreate,   // no file can be made at that name
-  NameTooLong,    // the file's name is longer than the system takes
-  ReadOnly,       // the file or its file system may not be written
-  DiskFull,       // no room for the file
-  WriteFailed,    // the file could not be written whole
+  Permission,          // the port may not be opened by this user
+  Busy,                // another program holds the port
+  Missing,             // no such port
+  NotSerialPort,       // the name is a terminal or a file, not a serial port
+  DeviceLost,          // the line went away during a transfer
+  NoAnswer,            // the device did not answer the opening commands
+  AnswerStopped,       // the device stopped answering in the middle of the picture
+  Protocol,            // the device answered, but not as the protocol says
+  NoDevicePort,        // no port that can be the device is present
+  CannotCreate,        // no file can be made at that name
+  NameTooLong,         // the file's name is longer than the system takes
+  ReadOnly,            // the file or its file system may not be written
+  DiskFull,            // no room for the file
+  WriteFailed,         // the file could not be written whole
   PortListUnreadable,  // the system's list of serial ports cannot be read
 };
 

@@ -1,8 +1,9 @@
 // The command line's console on Windows: Ctrl+C, Ctrl+Break and console close through a
 // control handler, binary standard output, consoles told apart from files and NUL.
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #include <shellapi.h>
 
 #include <atomic>

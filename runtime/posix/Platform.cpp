@@ -38,9 +38,9 @@ int LookAtPath(const std::string& path, bool followLinks, TPathInfo& info) {
   if (result != 0) return errno;
   info.IsFolder = S_ISDIR(status.st_mode);
   info.Size = static_cast<unsigned long long>(status.st_size);
-  info.ReadOnly = S_ISREG(status.st_mode) &&
-                  ((status.st_mode & 0222) == 0 ||
-                   ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0);
+  info.ReadOnly =
+      S_ISREG(status.st_mode) &&
+      ((status.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0);
   return 0;
 }
 

@@ -47,15 +47,13 @@ std::string SystemErrorText(int systemError) {
       nullptr, static_cast<DWORD>(systemError), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   if (size == 0)
-    size = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                FORMAT_MESSAGE_IGNORE_INSERTS,
-                            nullptr, static_cast<DWORD>(systemError), 0,
-                            reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    size = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(systemError), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring message = size ? std::wstring(text, size) : L"";
   if (text) ::LocalFree(text);
-  while (!message.empty() &&
-         (message.back() == L'\r' || message.back() == L'\n' || message.back() == L'.' ||
-          message.back() == L' '))
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
+                              message.back() == L'.' || message.back() == L' '))
     message.pop_back();
   return message.empty() ? "error " + std::to_string(systemError) : Narrow(message);
 }

@@ -42,8 +42,9 @@ bool IsReservedName(const std::string& path) {
   std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
   name = name.substr(0, name.find('.'));
   while (!name.empty() && name.back() == ' ') name.pop_back();
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+  std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  });
   if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL") return true;
   return name.size() == 4 && (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0) &&
          name[3] >= '1' && name[3] <= '9';
@@ -76,7 +77,8 @@ void RemoveStaleTemporaries(const std::wstring& folder) {
   auto ticks = [](FILETIME t) { return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
   do {
     bool old = ticks(now) - ticks(found.ftLastWriteTime) > 60ull * 10'000'000ull;
-    if (old && IsOurTemporary(found.cFileName)) ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+    if (old && IsOurTemporary(found.cFileName))
+      ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
   } while (::FindNextFileW(search, &found));
   ::FindClose(search);
 }

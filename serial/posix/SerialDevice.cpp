@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -43,8 +43,8 @@ int RetryIoctl(int fd, unsigned long request, void* arg) {
 // terminal emulator, Wine) read the line as we left it; any other through BOTHER.
 tcflag_t SpeedFlag(uint32_t speed) {
   static const std::pair<uint32_t, tcflag_t> Standard[] = {
-      {1200, B1200},     {2400, B2400},     {4800, B4800},   {9600, B9600},
-      {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+      {1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
+      {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
       {230400, B230400}, {460800, B460800}, {921600, B921600}};
   for (const auto& [rate, flag] : Standard)
     if (rate == speed) return flag;

@@ -26,9 +26,10 @@ TFailureKind SerialFailureKind(int errorCode, int systemErrorCode) {
         return TFailureKind::Other;
     }
   bool transfer = errorCode == serial_error::ReadFailed || errorCode == serial_error::WriteFailed;
-  if (transfer && (systemErrorCode == ERROR_DEVICE_REMOVED || systemErrorCode == ERROR_BAD_COMMAND ||
-                   systemErrorCode == ERROR_GEN_FAILURE || systemErrorCode == ERROR_ACCESS_DENIED ||
-                   systemErrorCode == ERROR_DEV_NOT_EXIST))
+  if (transfer &&
+      (systemErrorCode == ERROR_DEVICE_REMOVED || systemErrorCode == ERROR_BAD_COMMAND ||
+       systemErrorCode == ERROR_GEN_FAILURE || systemErrorCode == ERROR_ACCESS_DENIED ||
+       systemErrorCode == ERROR_DEV_NOT_EXIST))
     return TFailureKind::DeviceLost;
   return TFailureKind::Other;
 }

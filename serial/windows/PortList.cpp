@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "AsciiCase.h"
 #include "../PortList.h"
 #include "../SerialError.h"
+#include "AsciiCase.h"
 #include "windows/WideText.h"
 
 namespace korbenit {
@@ -23,7 +23,8 @@ std::vector<TRegisteredPort> RegisteredPorts() {
   LSTATUS opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
                                    KEY_QUERY_VALUE, &key);
   if (opened == ERROR_FILE_NOT_FOUND) return {};
-  if (opened != ERROR_SUCCESS) throw ESerialPort(serial_error::RegistryError, static_cast<int>(opened));
+  if (opened != ERROR_SUCCESS)
+    throw ESerialPort(serial_error::RegistryError, static_cast<int>(opened));
   std::vector<TRegisteredPort> ports;
   for (DWORD index = 0;; ++index) {
     wchar_t name[512];

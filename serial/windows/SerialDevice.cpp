@@ -114,7 +114,8 @@ void TSerialDevice::Close() noexcept {
 int TSerialDevice::SetQueueSizes(int32_t inputSize, int32_t outputSize) {
   if (!IsOpen()) return ERROR_INVALID_HANDLE;
   auto& calls = CommCalls();
-  return calls.SetupComm(FPlatform->Port, static_cast<DWORD>(inputSize), static_cast<DWORD>(outputSize))
+  return calls.SetupComm(FPlatform->Port, static_cast<DWORD>(inputSize),
+                         static_cast<DWORD>(outputSize))
              ? 0
              : static_cast<int>(calls.LastError());
 }
@@ -134,10 +135,10 @@ int TSerialDevice::SetLineSettings(const TDeviceControlRecord& record) {
 int TSerialDevice::SetTimeouts(const TDeviceTimeouts& timeouts) {
   if (!IsOpen()) return ERROR_INVALID_HANDLE;
   FPlatform->Timeouts = timeouts;
-  COMMTIMEOUTS set{timeouts.ReadInterval, timeouts.ReadTotalMultiplier,
-                   timeouts.ReadTotalConstant, timeouts.WriteTotalMultiplier,
-                   timeouts.WriteTotalConstant};
-  if (IsImmediateRead(timeouts)) set.ReadTotalTimeoutMultiplier = AllBits, set.ReadTotalTimeoutConstant = 1;
+  COMMTIMEOUTS set{timeouts.ReadInterval, timeouts.ReadTotalMultiplier, timeouts.ReadTotalConstant,
+                   timeouts.WriteTotalMultiplier, timeouts.WriteTotalConstant};
+  if (IsImmediateRead(timeouts))
+    set.ReadTotalTimeoutMultiplier = AllBits, set.ReadTotalTimeoutConstant = 1;
   auto& calls = CommCalls();
   return calls.SetCommTimeouts(FPlatform->Port, set) ? 0 : static_cast<int>(calls.LastError());
 }
@@ -186,7 +187,8 @@ int TSerialDevice::QueuedInput(int32_t& count) {
   auto& calls = CommCalls();
   DWORD errors = 0;
   COMSTAT status{};
-  if (!calls.ClearCommError(FPlatform->Port, errors, status)) return static_cast<int>(calls.LastError());
+  if (!calls.ClearCommError(FPlatform->Port, errors, status))
+    return static_cast<int>(calls.LastError());
   count = static_cast<int32_t>(status.cbInQue);
   return 0;
 }
@@ -204,7 +206,9 @@ int TSerialDevice::ModemStatus(uint32_t& bits) {
   DWORD status = 0;
   if (!calls.GetCommModemStatus(FPlatform->Port, status)) {
     DWORD error = calls.LastError();
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ? 0 : static_cast<int>(error);
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION
+               ? 0
+               : static_cast<int>(error);
   }
   bits = status & (modem_bits::CTS | modem_bits::DSR | modem_bits::Ring | modem_bits::RLSD);
   return 0;
@@ -216,7 +220,8 @@ int TSerialDevice::TakeErrorWord(uint32_t& word) {
   auto& calls = CommCalls();
   DWORD errors = 0;
   COMSTAT status{};
-  if (!calls.ClearCommError(FPlatform->Port, errors, status)) return static_cast<int>(calls.LastError());
+  if (!calls.ClearCommError(FPlatform->Port, errors, status))
+    return static_cast<int>(calls.LastError());
   word = errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK);
   return 0;
 }

@@ -1,5 +1,6 @@
 // The program's places on Windows.
 #include <windows.h>
+
 #include <knownfolders.h>
 #include <shlobj.h>
 
@@ -30,8 +31,9 @@ std::string ExecutableFolder() {
 bool Within(const std::string& path, const std::string& folder) {
   if (folder.empty() || path.size() < folder.size()) return false;
   auto lower = [](std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+      return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
     return text;
   };
   std::string head = lower(path.substr(0, folder.size()));

@@ -129,7 +129,8 @@ struct TSequence {
 };
 
 std::vector<TSequence> Sequences() {
-  TSequence moving{"moving", {}, {303, 297, 311, 289, 305, 301, 333, 280, 299, 307, 302, 298, 315, 123}};
+  TSequence moving{
+      "moving", {}, {303, 297, 311, 289, 305, 301, 333, 280, 299, 307, 302, 298, 315, 123}};
   for (int n = 0; n < 12; ++n) moving.Frames.push_back(BandFrame(n));
   moving.Frames.push_back(NoisyFrame());
   moving.Frames.push_back(BandFrame(12));

@@ -92,7 +92,9 @@ class TFakeComm : public TCommCalls {
     return ModemError ? Fail(ModemError) : TRUE;
   }
   BOOL EscapeCommFunction(HANDLE, DWORD) override { return TRUE; }
-  BOOL SetCommMask(HANDLE, DWORD mask) override { return ++Calls["SetCommMask" + std::to_string(mask)], TRUE; }
+  BOOL SetCommMask(HANDLE, DWORD mask) override {
+    return ++Calls["SetCommMask" + std::to_string(mask)], TRUE;
+  }
   BOOL WaitCommEvent(HANDLE, DWORD& events, OVERLAPPED&) override {
     events = Events;
     return EventError ? Fail(EventError) : TRUE;
@@ -120,8 +122,9 @@ TEST(WindowsSerial, EachOpenErrorHasItsKind) {
     ESerialPort failure(serial_error::OpenFailed, error);
     EXPECT_EQ(failure.Kind(), row.Kind) << row.Error;
     EXPECT_EQ(failure.SystemError(), static_cast<int>(row.Error));
-    EXPECT_NE(std::string(failure.what()).find("(win error code: " + std::to_string(row.Error) + ")"),
-              std::string::npos);
+    EXPECT_NE(
+        std::string(failure.what()).find("(win error code: " + std::to_string(row.Error) + ")"),
+        std::string::npos);
   }
   for (DWORD lost : {ERROR_DEVICE_REMOVED, ERROR_GEN_FAILURE, ERROR_ACCESS_DENIED})
     EXPECT_EQ(ESerialPort(serial_error::ReadFailed, static_cast<int>(lost)).Kind(),
@@ -163,13 +166,14 @@ TEST(WindowsSerial, ReadsEndAsTheirTimeoutsSay) {
   };
   const TDeviceTimeouts firstByte{MAXDWORD, MAXDWORD, 900, 0, 0};
   const TDeviceTimeouts immediate{MAXDWORD, 0, 0, 0, 0};
-  for (const TRow& row : {
-           TRow{"complete", firstByte, "abcd", 0, true, 0, 0, 4, 1},
-           TRow{"expired with what came", firstByte, "ab", ERROR_TIMEOUT, true, 0, 0, 2, 1},
-           TRow{"expired with nothing", firstByte, "", ERROR_SEM_TIMEOUT, true, 0, 0, 0, 1},
-           TRow{"line gone", firstByte, "", ERROR_DEVICE_REMOVED, false, 0, ERROR_DEVICE_REMOVED, 0, 1},
-           TRow{"immediate, queue empty", immediate, "", 0, false, 0, 0, 0, 0},
-           TRow{"immediate, two queued", immediate, "xy", 0, false, 2, 0, 2, 1}}) {
+  for (const TRow& row :
+       {TRow{"complete", firstByte, "abcd", 0, true, 0, 0, 4, 1},
+        TRow{"expired with what came", firstByte, "ab", ERROR_TIMEOUT, true, 0, 0, 2, 1},
+        TRow{"expired with nothing", firstByte, "", ERROR_SEM_TIMEOUT, true, 0, 0, 0, 1},
+        TRow{"line gone", firstByte, "", ERROR_DEVICE_REMOVED, false, 0, ERROR_DEVICE_REMOVED, 0,
+             1},
+        TRow{"immediate, queue empty", immediate, "", 0, false, 0, 0, 0, 0},
+        TRow{"immediate, two queued", immediate, "xy", 0, false, 2, 0, 2, 1}}) {
     SCOPED_TRACE(row.Name);
     TFakeComm fake;
     fake.ReadBytes = row.Bytes, fake.ReadError = row.Error, fake.ReadPending = row.Pending;
@@ -263,7 +267,10 @@ TEST(WindowsFiles, AFileIsReplacedWholeOrNotAtAll) {
     file.Commit();
   }
   EXPECT_EQ(testing::ReadBytes(target), "New content");
-  { TReplacingFile abandoned(target); abandoned.Write("x", 1); }
+  {
+    TReplacingFile abandoned(target);
+    abandoned.Write("x", 1);
+  }
   EXPECT_EQ(testing::ReadBytes(target), "New content");
   EXPECT_EQ(folder.EntryCount(), 1u) << "no temporary left";
   // Past MAX_PATH; std::filesystem could not remove it, so the test does.
@@ -298,7 +305,8 @@ TEST(WindowsFiles, AFileIsReplacedWholeOrNotAtAll) {
         << "the system's words: " << SystemErrorText(e.SystemError());
   }
   EXPECT_EQ(FileFailureKind(ERROR_DISK_FULL, TFailureKind::Other), TFailureKind::DiskFull);
-  EXPECT_EQ(FileFailureKind(ERROR_FILENAME_EXCED_RANGE, TFailureKind::Other), TFailureKind::NameTooLong);
+  EXPECT_EQ(FileFailureKind(ERROR_FILENAME_EXCED_RANGE, TFailureKind::Other),
+            TFailureKind::NameTooLong);
   TFileLock first(target, true);
   EXPECT_TRUE(first.Held());
 }
@@ -314,8 +322,8 @@ TEST(WindowsFiles, TheProgramKeepsItsFilesWhereItsCopyMayWrite) {
        {TRow{true, true, {"D:\\k\\", "D:\\k\\BMP", "D:\\k\\"}},
         TRow{false, true, {"P:\\Korbenit\\", "P:\\Korbenit", "A:\\Korbenit Screenshot\\"}},
         TRow{false, false, {"P:\\", "P:", "A:\\Korbenit Screenshot\\"}}}) {
-    TProgramPlaces places =
-        ProgramPlacesFor("D:\\k", row.Portable, "A:\\Korbenit Screenshot", "P:", row.OwnUsable, '\\');
+    TProgramPlaces places = ProgramPlacesFor("D:\\k", row.Portable, "A:\\Korbenit Screenshot",
+                                             "P:", row.OwnUsable, '\\');
     EXPECT_EQ(places.ExePath, row.Expected.ExePath);
     EXPECT_EQ(places.BmpPath, row.Expected.BmpPath);
     EXPECT_EQ(places.SettingsFolder, row.Expected.SettingsFolder);
