@@ -27,8 +27,10 @@ void TProgressBar::Line(int lines) {
   std::string line = counts + 1;
   if (width >= 8) {
     int filled = FLines * width / ScreenHeight;
-    line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(width - filled), '.') + "]" + counts;
+    line.assign(1, '[');
+    line.append(static_cast<std::size_t>(filled), '#');
+    line.append(static_cast<std::size_t>(width - filled), '.');
+    line.append(1, ']').append(counts);
   }
   if (static_cast<int>(line.size()) >= FColumns)
     line.resize(static_cast<std::size_t>(FColumns - 1));
