@@ -47,6 +47,11 @@ class TFakeComm : public TCommCalls {
   }
   ~TFakeComm() override { UseCommCalls(nullptr); }
 
+  // One call that fails, with its error, for the rows that go through each.
+  std::string FailingCall;
+  DWORD FailingError = 0;
+  BOOL Fails(const char* call) { return FailingCall == call ? Fail(FailingError) : TRUE; }
+
   BOOL Fail(DWORD error) {
     Error = error;
     return FALSE;
@@ -57,10 +62,15 @@ class TFakeComm : public TCommCalls {
     return OpenError ? INVALID_HANDLE_VALUE : FakePort;
   }
   BOOL Close(HANDLE) override { return ++Calls["Close"], TRUE; }
-  BOOL SetupComm(HANDLE, DWORD, DWORD) override { return TRUE; }
-  BOOL GetCommState(HANDLE, DCB& dcb) override { return dcb = Found, TRUE; }
-  BOOL SetCommState(HANDLE, DCB& dcb) override { return Set = dcb, Found = dcb, TRUE; }
-  BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS& t) override { return Timeouts = t, TRUE; }
+  BOOL SetupComm(HANDLE, DWORD, DWORD) override { return Fails("SetupComm"); }
+  BOOL GetCommState(HANDLE, DCB& dcb) override { return dcb = Found, Fails("GetCommState"); }
+  BOOL SetCommState(HANDLE, DCB& dcb) override {
+    if (!Fails("SetCommState")) return FALSE;
+    return Set = dcb, Found = dcb, TRUE;
+  }
+  BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS& t) override {
+    return Timeouts = t, Fails("SetCommTimeouts");
+  }
   BOOL ReadFile(HANDLE, void* buffer, DWORD count, OVERLAPPED& overlapped) override {
     ++Calls["ReadFile"];
     std::size_t taken = std::min<std::size_t>(count, ReadBytes.size());
@@ -72,6 +82,7 @@ class TFakeComm : public TCommCalls {
     return Fail(ERROR_IO_PENDING);
   }
   BOOL WriteFile(HANDLE, const void*, DWORD count, OVERLAPPED& overlapped) override {
+    if (!Fails("WriteFile")) return FALSE;
     overlapped.InternalHigh = count;
     overlapped.Internal = 0;
     return TRUE;
@@ -81,8 +92,9 @@ class TFakeComm : public TCommCalls {
     return overlapped.Internal ? Fail(static_cast<DWORD>(overlapped.Internal)) : TRUE;
   }
   BOOL CancelIoEx(HANDLE, OVERLAPPED&) override { return TRUE; }
-  BOOL PurgeComm(HANDLE, DWORD) override { return TRUE; }
+  BOOL PurgeComm(HANDLE, DWORD) override { return Fails("PurgeComm"); }
   BOOL ClearCommError(HANDLE, DWORD& errors, COMSTAT& status) override {
+    if (!Fails("ClearCommError")) return FALSE;
     errors = LineErrors;
     status.cbInQue = QueuedBytes;
     return TRUE;
@@ -131,6 +143,48 @@ TEST(WindowsSerial, EachOpenErrorHasItsKind) {
               TFailureKind::DeviceLost);
   EXPECT_EQ(CommDeviceName("COM12"), L"\\\\.\\COM12") << "COM10 and above open only so";
   EXPECT_EQ(CommDeviceName("\\\\.\\COM3"), L"\\\\.\\COM3");
+}
+
+// A call that fails hands the system's own error number to the port, which raises it
+// with its numbered error (its "win error code").
+TEST(WindowsSerial, EachFailingCallHandsOnItsError) {
+  using TAction = std::function<int(TSerialDevice&)>;
+  struct TRow {
+    const char* Call;
+    TAction Action;
+  };
+  const TRow rows[] = {
+      {"SetupComm", [](TSerialDevice& d) { return d.SetQueueSizes(4096, 2048); }},
+      {"GetCommState", [](TSerialDevice& d) { return d.SetLineSettings({}); }},
+      {"SetCommState", [](TSerialDevice& d) { return d.SetLineSettings({}); }},
+      {"SetCommTimeouts", [](TSerialDevice& d) { return d.SetTimeouts({}); }},
+      {"WriteFile",
+       [](TSerialDevice& d) {
+         int32_t n = 0;
+         return d.Write("B", 1, n);
+       }},
+      {"PurgeComm", [](TSerialDevice& d) { return d.Purge(purge_flags::RxClear); }},
+      {"ClearCommError",
+       [](TSerialDevice& d) {
+         int32_t n = 0;
+         return d.QueuedInput(n);
+       }},
+      {"ClearCommError",
+       [](TSerialDevice& d) {
+         uint32_t w = 0;
+         return d.TakeErrorWord(w);
+       }},
+  };
+  for (const TRow& row : rows) {
+    TFakeComm fake;
+    TSerialDevice device;
+    ASSERT_EQ(device.Open("COM12"), 0);
+    fake.FailingCall = row.Call, fake.FailingError = ERROR_GEN_FAILURE;
+    EXPECT_EQ(row.Action(device), ERROR_GEN_FAILURE) << row.Call;
+  }
+  TSerialDevice closed;
+  int32_t n = 0;
+  EXPECT_EQ(closed.Write("B", 1, n), ERROR_INVALID_HANDLE) << "a closed port";
 }
 
 // Every field of the line comes from the record: what the driver held (XON/XOFF, null
