@@ -181,14 +181,21 @@ void TSerialDevice::CancelWaits() noexcept {
   ::SetEvent(FPlatform->Abort.Handle);
 }
 
+// ClearCommError hands out the line's errors and forgets them: those a queue count sees
+// are kept for the next error word.
+int TSerialDevice::TPlatform::ClearErrors(COMSTAT& status) {
+  auto& calls = CommCalls();
+  DWORD errors = 0;
+  if (!calls.ClearCommError(Port, errors, status)) return static_cast<int>(calls.LastError());
+  LineErrors |= errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK);
+  return 0;
+}
+
 int TSerialDevice::QueuedInput(int32_t& count) {
   count = 0;
   if (!IsOpen()) return ERROR_INVALID_HANDLE;
-  auto& calls = CommCalls();
-  DWORD errors = 0;
   COMSTAT status{};
-  if (!calls.ClearCommError(FPlatform->Port, errors, status))
-    return static_cast<int>(calls.LastError());
+  if (int error = FPlatform->ClearErrors(status)) return error;
   count = static_cast<int32_t>(status.cbInQue);
   return 0;
 }
@@ -217,12 +224,9 @@ int TSerialDevice::ModemStatus(uint32_t& bits) {
 int TSerialDevice::TakeErrorWord(uint32_t& word) {
   word = 0;
   if (!IsOpen()) return ERROR_INVALID_HANDLE;
-  auto& calls = CommCalls();
-  DWORD errors = 0;
   COMSTAT status{};
-  if (!calls.ClearCommError(FPlatform->Port, errors, status))
-    return static_cast<int>(calls.LastError());
-  word = errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK);
+  if (int error = FPlatform->ClearErrors(status)) return error;
+  word = FPlatform->LineErrors.exchange(0);
   return 0;
 }
 

@@ -3,6 +3,7 @@
 // What a serial device keeps on Windows; shared by the device and its event waiter.
 #include <windows.h>
 
+#include <atomic>
 #include <optional>
 
 #include "../SerialDevice.h"
@@ -27,6 +28,10 @@ struct TSerialDevice::TPlatform {
   TDeviceTimeouts Timeouts;
   // The line's settings as we found them, given back at close but for the speed.
   std::optional<DCB> Found;
+  // The line's errors seen and not yet taken; the event thread may see them too.
+  std::atomic<uint32_t> LineErrors{0};
+
+  int ClearErrors(COMSTAT& status);
 
   // Runs an overlapped transfer to its end: its own completion, an abort, or the wait's
   // end (INFINITE for none). An expired read that ends with ERROR_TIMEOUT, as Wine's do,

@@ -280,12 +280,15 @@ TEST(WindowsSerial, ModemLinesLineErrorsAndEvents) {
   fake.Events = EV_CTS | EV_RING | EV_RXCHAR;
   TSerialDevice device;
   ASSERT_EQ(device.Open("COM12"), 0);
-  uint32_t word = 0;
-  EXPECT_EQ(device.TakeErrorWord(word), 0);
-  EXPECT_EQ(word, 0x0008u | 0x0002u);
   int32_t queued = 0;
   EXPECT_EQ(device.QueuedInput(queued), 0);
   EXPECT_EQ(queued, 17);
+  fake.LineErrors = 0;  // the count cleared them in the driver: they are still told
+  uint32_t word = 0;
+  EXPECT_EQ(device.TakeErrorWord(word), 0);
+  EXPECT_EQ(word, 0x0008u | 0x0002u);
+  EXPECT_EQ(device.TakeErrorWord(word), 0);
+  EXPECT_EQ(word, 0u) << "once";
   TSerialEventWaiter waiter(device, TSerialEvents::All(), 4096);
   EXPECT_EQ(fake.Calls["SetCommMask" + std::to_string(TSerialEvents::All().Mask())], 1);
   auto events = waiter.Wait();
