@@ -23,12 +23,6 @@ bool& EmptyMeansCurrent() {
   return on;
 }
 
-// Removes everything up to and including the first "|"; nothing when there is none.
-void DropThroughBar(QString& text) {
-  int bar = text.indexOf('|');
-  if (bar >= 0) text.remove(0, bar + 1);
-}
-
 // Qt's type list: "description (patterns)" for each pair of the "|"-separated filter.
 QStringList NameFilters(const QString& filter) {
   QStringList parts = filter.split('|');
@@ -37,9 +31,8 @@ QStringList NameFilters(const QString& filter) {
     QString patterns = parts[i + 1];
     patterns.replace(';', ' ');
     QString description = parts[i];
-    names << (description.endsWith("(" + parts[i + 1] + ")")
-                  ? description
-                  : description + " (" + patterns + ")");
+    names << (description.endsWith("(" + parts[i + 1] + ")") ? description
+                                                             : description + " (" + patterns + ")");
   }
   return names;
 }
@@ -75,15 +68,13 @@ class TPlacer : public QObject {
 
 }  // namespace
 
-QString ReplaceExtension(const QString& name, const QString& extension) {
-  int dot = name.lastIndexOf('.');
-  if (dot < 0 || name.indexOf('/', dot) >= 0) return name + extension;
-  return name.left(dot) + extension;
+void TEOpenDialog::SetOwner(QWidget* owner) {
+  Owner() = owner;
 }
 
-void TEOpenDialog::SetOwner(QWidget* owner) { Owner() = owner; }
-
-void TEOpenDialog::SetEmptyInitialDirMeansCurrent(bool on) { EmptyMeansCurrent() = on; }
+void TEOpenDialog::SetEmptyInitialDirMeansCurrent(bool on) {
+  EmptyMeansCurrent() = on;
+}
 
 void TEOpenDialog::SetInitialDir(const QString& folder) {
   FInitialDir = folder;
@@ -107,25 +98,17 @@ void TEOpenDialog::SetFileName(const QString& name) {
   if (QLineEdit* box = FileNameBox(FDialog)) box->setText(name);
 }
 
-int TEOpenDialog::FilterIndex() const { return FDialog ? FCurrentIndex : FFilterIndex; }
+int TEOpenDialog::FilterIndex() const {
+  return FDialog ? FCurrentIndex : FFilterIndex;
+}
 
 QString TEOpenDialog::CurrentFolder() const {
   return FDialog ? FDialog->directory().absolutePath() : QString();
 }
 
 QString TEOpenDialog::FilterExtension() const {
-  QString rest = Filter;
-  // Past the last pair nothing is left to drop, whatever the index says.
-  for (int n = FilterIndex(); n > 1 && rest.contains('|'); --n) {
-    DropThroughBar(rest);
-    DropThroughBar(rest);
-  }
-  DropThroughBar(rest);
-  QString pattern = rest.left(rest.indexOf('|') >= 0 ? rest.indexOf('|') : rest.size());
-  while (pattern.size() >= 2 && pattern[0] != '.') pattern.remove(0, 1);
-  if (pattern.size() > 4 || pattern.contains('*') || pattern.contains('?')) pattern.clear();
-  if (pattern.isEmpty() && !DefaultExt.isEmpty()) return "." + DefaultExt;
-  return pattern;
+  return QString::fromStdString(
+      FilterExtensionOf(Filter.toStdString(), FilterIndex(), DefaultExt.toStdString()));
 }
 
 void TEOpenDialog::ApplyFilterExtension() {
@@ -139,7 +122,9 @@ void TEOpenDialog::ApplyFilterExtension() {
       if (folder.endsWith('/') || name.size() == folder.size() || name[folder.size()] == '/')
         name.remove(0, cut);
     }
-    if (!name.isEmpty()) SetFileName(ReplaceExtension(name, FilterExtension()));
+    if (!name.isEmpty())
+      SetFileName(QString::fromStdString(
+          ReplaceExtension(name.toStdString(), FilterExtension().toStdString())));
   }
   if (OnTypeChange) OnTypeChange(*this);
 }
@@ -155,12 +140,15 @@ bool TEOpenDialog::Prompt() {
   return Execute(false);
 }
 
-bool TESaveDialog::Prompt() { return Execute(true); }
+bool TESaveDialog::Prompt() {
+  return Execute(true);
+}
 
 bool TEOpenDialog::Execute(bool saving) {
   QFileDialog dialog(Owner(), Title);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, !Options.contains(TOpenOption::ofOverwritePrompt));
+  dialog.setOption(QFileDialog::DontConfirmOverwrite,
+                   !Options.contains(TOpenOption::ofOverwritePrompt));
   // A saving dialog runs in Qt's open mode for any file name: Qt's save mode renames the
   // typed name on every type change by rules of its own, even when the same type is
   // chosen again, and the extension rule here must be the only one.

@@ -4,6 +4,8 @@
 #include <functional>
 #include <set>
 
+#include "FileNameRules.h"
+
 class QFileDialog;
 class QWidget;
 
@@ -92,10 +94,5 @@ class TESaveDialog : public TEOpenDialog {
   TESaveDialog() { AutoExtention = true; }
   bool Prompt() override;
 };
-
-// The name with its extension replaced: the text from the last "." of its last path
-// component on; a name without one gets the extension appended, and an empty extension
-// removes the old one.
-QString ReplaceExtension(const QString& name, const QString& extension);
 
 }  // namespace korbenit
