@@ -3,14 +3,14 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDrag>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QShortcut>
 #include <QStandardPaths>
-#include <QCloseEvent>
-#include <QCoreApplication>
 #include <QThread>
 #include <clocale>
 #include <cstdio>
@@ -18,14 +18,14 @@
 
 #include "Application.h"
 #include "AsciiCase.h"
-#include "FailureHints.h"
 #include "Distribution.h"
+#include "FailureHints.h"
+#include "ImageFiles.h"
 #include "Platform.h"
 #include "ProgramFolders.h"
 #include "uAbout.h"
 #include "uDebug.h"
 #include "uLive.h"
-#include "ImageFiles.h"
 
 namespace korbenit {
 namespace {
@@ -52,7 +52,8 @@ const QString DragFolderPrefix = QStringLiteral("korbenit-drag-");
 // its display lost) is left over and goes.
 void RemoveStaleDragFolders(const QString& runtimeFolder) {
   QDir folder(runtimeFolder);
-  for (const QString& name : folder.entryList({DragFolderPrefix + "*"}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+  for (const QString& name :
+       folder.entryList({DragFolderPrefix + "*"}, QDir::Dirs | QDir::NoDotAndDotDot)) {
     bool number = false;
     int64_t owner = name.mid(DragFolderPrefix.size()).section('-', 0, 0).toLongLong(&number);
     if (number && owner != ThisProcessId() && !ProcessRuns(owner))
@@ -70,14 +71,12 @@ TPicture ToPicture(const QImage& image) {
                   std::move(bits));
 }
 
-QString RuntimeFolder() { return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation); }
+QString RuntimeFolder() {
+  return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
 
-QString TimeStampedName() { return QString::fromStdString(DefaultPictureName(std::time(nullptr))); }
-
-QString FormatVersion(int32_t versionInTenths) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%1.1f", versionInTenths / 10.0);
-  return QString::fromLatin1(text);
+QString TimeStampedName() {
+  return QString::fromStdString(DefaultPictureName(std::time(nullptr)));
 }
 
 void TDropDownList::showPopup() {
@@ -130,7 +129,8 @@ void TMain::BuildControls() {
   // Nothing to save before a transfer has completed, even if the start fails half-way.
   ButSaveAs->setEnabled(false);
   connect(ButGetScreen, &QPushButton::clicked, this, [this] { ButGetScreenClick(); });
-  connect(ButSaveAs, &QPushButton::clicked, this, [this] { RunHandler([this] { ButSaveAsClick(); }); });
+  connect(ButSaveAs, &QPushButton::clicked, this,
+          [this] { RunHandler([this] { ButSaveAsClick(); }); });
 
   BuildFooter();
   sBar = new QStatusBar(this);
@@ -164,7 +164,8 @@ std::unique_ptr<QMenu> TMain::PictureMenu() {
                                   [this] { RunHandler([this] { ButSaveAsClick(); }); });
   copy->setEnabled(PictureComplete());
   save->setEnabled(PictureComplete());
-  menu->addAction(QStringLiteral("Live view"), this, [this] { RunHandler([this] { OpenLiveView(); }); });
+  menu->addAction(QStringLiteral("Live view"), this,
+                  [this] { RunHandler([this] { OpenLiveView(); }); });
   return menu;
 }
 
@@ -218,7 +219,8 @@ void TMain::BuildFooter() {
 
   ButAbout = MakeButton(Footer1, "?", {192, 9, 33, 23});
   ButExit = MakeButton(Footer1, "EXIT", {232, 9, 59, 23});
-  connect(ButAbout, &QPushButton::clicked, this, [this] { RunHandler([this] { ButAboutClick(); }); });
+  connect(ButAbout, &QPushButton::clicked, this,
+          [this] { RunHandler([this] { ButAboutClick(); }); });
   connect(ButExit, &QPushButton::clicked, this, [this] { RunHandler([this] { ButExitClick(); }); });
 }
 
@@ -226,11 +228,13 @@ void TMain::FormCreate() {
   AppVersion = 10;
   // The title's version keeps its point whatever the user's regional settings say.
   std::setlocale(LC_NUMERIC, "C");
-  AppTitle = QStringLiteral("Korbenit - Screenshot v") + FormatVersion(AppVersion);
+  AppTitle =
+      QStringLiteral("Korbenit - Screenshot v") + QString::fromStdString(FormatVersion(AppVersion));
   TProgramFolders folders = ThisProgramsFolders();
   ExePath = folders.ExePath;
   BmpPath = folders.BmpPath;
-  QString settingsFolder = FSettingsFolder.isEmpty() ? folders.SettingsFolder : FSettingsFolder + '/';
+  QString settingsFolder =
+      FSettingsFolder.isEmpty() ? folders.SettingsFolder : FSettingsFolder + '/';
   // A settings file that cannot be read is reported once the window has its title, so
   // the message box carries it and the window is whole.
   std::exception_ptr settingsError;
@@ -326,7 +330,9 @@ void TMain::ButAboutClick() {
   if (About) About->exec();
 }
 
-void TMain::ButSaveAsClick() { SaveWithDialog(Screen->Picture()); }
+void TMain::ButSaveAsClick() {
+  SaveWithDialog(Screen->Picture());
+}
 
 void TMain::SaveWithDialog(const QImage& image) {
   ShowStatus({});
@@ -349,7 +355,9 @@ void TMain::SavePicture(const QImage& image, const QString& path) {
   ShowStatus(QStringLiteral("Saved as: ") + path.mid(path.lastIndexOf('/') + 1));
 }
 
-void TMain::cbPortsDropDown() { RefreshPortList(cbPorts->currentText()); }
+void TMain::cbPortsDropDown() {
+  RefreshPortList(cbPorts->currentText());
+}
 
 // A failing enumeration reaches the application's error handler; the list keeps its
 // old content then.
@@ -443,9 +451,13 @@ void TMain::OpenLiveView() {
   if (!Live->Mirroring() && !Live->Paused()) Live->Start();
 }
 
-void TMain::cPortAfterOpen(TSerialPortInterface&) { SetLamp(LampOpen); }
+void TMain::cPortAfterOpen(TSerialPortInterface&) {
+  SetLamp(LampOpen);
+}
 
-void TMain::cPortAfterClose(TSerialPortInterface&) { SetLamp(LampClosed); }
+void TMain::cPortAfterClose(TSerialPortInterface&) {
+  SetLamp(LampClosed);
+}
 
 void TMain::SetLamp(const QColor& colour) {
   QPalette palette = LedPanel->palette();
@@ -453,17 +465,29 @@ void TMain::SetLamp(const QColor& colour) {
   LedPanel->setPalette(palette);
 }
 
-QColor TMain::LampColor() const { return LedPanel->palette().color(QPalette::Window); }
+QColor TMain::LampColor() const {
+  return LedPanel->palette().color(QPalette::Window);
+}
 
-std::string TMain::SelectedPort() const { return cbPorts->currentText().toStdString(); }
+std::string TMain::SelectedPort() const {
+  return cbPorts->currentText().toStdString();
+}
 
-void TMain::ClearPicture() { Screen->Fill(MakeColor(0, 0, 0)); }
+void TMain::ClearPicture() {
+  Screen->Fill(MakeColor(0, 0, 0));
+}
 
-void TMain::PaintLine(int line, const TLineColours& colours) { Screen->PaintLine(line, colours); }
+void TMain::PaintLine(int line, const TLineColours& colours) {
+  Screen->PaintLine(line, colours);
+}
 
-void TMain::SetSaveAsEnabled(bool enabled) { ButSaveAs->setEnabled(enabled); }
+void TMain::SetSaveAsEnabled(bool enabled) {
+  ButSaveAs->setEnabled(enabled);
+}
 
-void TMain::SetStatusText(const std::string& text) { ShowStatus(QString::fromStdString(text)); }
+void TMain::SetStatusText(const std::string& text) {
+  ShowStatus(QString::fromStdString(text));
+}
 
 // A long message is shortened in the middle; the tooltip holds it whole, with a hint for
 // the failures people meet most.
@@ -476,17 +500,25 @@ void TMain::ShowStatus(const QString& text, TFailureKind kind) {
   FStatusText = text;
   int room = sBar->contentsRect().width() - 8;
   sBar->showMessage(sBar->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
-  QString hint = QString::fromStdString(
-      FailureHint(kind, PortGroup(cbPorts->currentText().toStdString())));
+  QString hint =
+      QString::fromStdString(FailureHint(kind, PortGroup(cbPorts->currentText().toStdString())));
   sBar->setToolTip(hint.isEmpty() ? text : text + '\n' + hint);
 }
 
-void TMain::SetLampOpen(bool open) { SetLamp(open ? LampOpen : LampClosed); }
+void TMain::SetLampOpen(bool open) {
+  SetLamp(open ? LampOpen : LampClosed);
+}
 
-void TMain::ProcessMessages() { QCoreApplication::processEvents(); }
+void TMain::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
 
-void TMain::Beep() { QApplication::beep(); }
+void TMain::Beep() {
+  QApplication::beep();
+}
 
-void TMain::Pause(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
+void TMain::Pause(int milliseconds) {
+  QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
 
 }  // namespace korbenit

@@ -19,6 +19,7 @@
 #include "PortList.h"
 #include "ScreenTransfer.h"
 #include "SerialPortInterface.h"
+#include "VersionText.h"
 #include "WidgetPlacement.h"
 
 namespace korbenit {
@@ -160,8 +161,5 @@ TPicture ToPicture(const QImage& image);
 
 // The user's runtime folder ($XDG_RUNTIME_DIR), where pictures dragged out are kept.
 QString RuntimeFolder();
-
-// The version in tenths as the title shows it, always with a point: 10 gives "1.0".
-QString FormatVersion(int32_t versionInTenths);
 
 }  // namespace korbenit
