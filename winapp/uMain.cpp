@@ -32,7 +32,8 @@ int IdOf(TMainControl control) {
 
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -64,8 +65,8 @@ UINT_PTR CALLBACK SaveDialogHook(HWND dialog, UINT message, WPARAM, LPARAM l) {
 // (Windows 10), else the screen's.
 int WindowDpi(HWND window) {
   using TGetDpiForWindow = UINT(WINAPI*)(HWND);
-  auto getDpi = reinterpret_cast<TGetDpiForWindow>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  auto getDpi = reinterpret_cast<TGetDpiForWindow>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
   int dpi = getDpi ? static_cast<int>(getDpi(window)) : 0;
   if (dpi <= 0) {
     HDC screen = ::GetDC(nullptr);
@@ -141,7 +142,8 @@ void TMain::CreateControls() {
                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                         DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
   FFooterBrush = ::CreateSolidBrush(::GetSysColor(COLOR_ACTIVECAPTION));
-  AddControl(ButGetScreen, L"BUTTON", L"GET SCREEN", BS_PUSHBUTTON | WS_TABSTOP, IdOf(ButGetScreen));
+  AddControl(ButGetScreen, L"BUTTON", L"GET SCREEN", BS_PUSHBUTTON | WS_TABSTOP,
+             IdOf(ButGetScreen));
   AddControl(ButSaveAs, L"BUTTON", L"SAVE AS...", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED,
              IdOf(ButSaveAs));
   AddControl(Label1, L"STATIC", L"COM-Port:", SS_RIGHT, IdOf(Label1));
@@ -149,10 +151,12 @@ void TMain::CreateControls() {
   HWND ports = AddControl(cbPorts, L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
                           IdOf(cbPorts));
   RECT r = PlaceOf(cbPorts, FDpi);
-  ::SetWindowPos(ports, nullptr, 0, 0, r.right - r.left, Scaled(200, FDpi), SWP_NOMOVE | SWP_NOZORDER);
+  ::SetWindowPos(ports, nullptr, 0, 0, r.right - r.left, Scaled(200, FDpi),
+                 SWP_NOMOVE | SWP_NOZORDER);
   AddControl(ButAbout, L"BUTTON", L"?", BS_PUSHBUTTON | WS_TABSTOP, IdOf(ButAbout));
   AddControl(ButExit, L"BUTTON", L"EXIT", BS_PUSHBUTTON | WS_TABSTOP, IdOf(ButExit));
-  HWND status = AddControl(sBar, STATUSCLASSNAMEW, L"", CCS_NOPARENTALIGN | CCS_NORESIZE, IdOf(sBar));
+  HWND status =
+      AddControl(sBar, STATUSCLASSNAMEW, L"", CCS_NOPARENTALIGN | CCS_NORESIZE, IdOf(sBar));
   ::SendMessageW(status, SB_SIMPLE, TRUE, 0);
 }
 
@@ -179,7 +183,8 @@ void TMain::ReadSettings() {
 
 void TMain::FormClose() {
   IniFile.SetDefaultSection("CONFIG");
-  std::string port = ::SendMessageW(FControls[cbPorts], CB_GETCOUNT, 0, 0) > 0 ? SelectedPort() : FStoredPort;
+  std::string port =
+      ::SendMessageW(FControls[cbPorts], CB_GETCOUNT, 0, 0) > 0 ? SelectedPort() : FStoredPort;
   IniFile.WriteStr("COMPORT", port);
   IniFile.WriteInt("FILEFORMAT", FFilterIndex);
   if (!FFileName.empty())
@@ -199,7 +204,8 @@ int TMain::Run() {
 
 // F5, Ctrl+S and Ctrl+C, each only when its button would work.
 bool TMain::HandleKey(const MSG& message) {
-  if (message.message != WM_KEYDOWN || !FWindow) return false;
+  // With no control focused (the one that had it was disabled), keys come as system keys.
+  if ((message.message != WM_KEYDOWN && message.message != WM_SYSKEYDOWN) || !FWindow) return false;
   bool control = ::GetKeyState(VK_CONTROL) < 0;
   if (message.wParam == VK_F5 && ::IsWindowEnabled(FControls[ButGetScreen])) {
     ButGetScreenClick();
@@ -289,7 +295,8 @@ void TMain::Paint() {
   RECT screen = PlaceOf(Screen, FDpi);
   int zoom = PictureZoom(FDpi);
   BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), ScreenWidth, -ScreenHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  info.bmiHeader = {
+      sizeof(BITMAPINFOHEADER), ScreenWidth, -ScreenHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   ::StretchDIBits(dc, screen.left, screen.top, ScreenWidth * zoom, ScreenHeight * zoom, 0, 0,
                   ScreenWidth, ScreenHeight, FPixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
   RECT lamp = PlaceOf(LedPanel, FDpi);
@@ -315,7 +322,11 @@ void TMain::ButGetScreenClick() {
   FTransferRunning = true;
   ::EnableWindow(FControls[ButGetScreen], FALSE);
   TScreenTransfer(*FPort, *this).Run();
-  if (FWindow) ::EnableWindow(FControls[ButGetScreen], TRUE);
+  if (FWindow) {
+    ::EnableWindow(FControls[ButGetScreen], TRUE);
+    // The button lost the focus when it was disabled; the keys need a focused control.
+    if (!::GetFocus()) ::SetFocus(FControls[ButGetScreen]);
+  }
   FTransferRunning = false;
 }
 
@@ -338,7 +349,8 @@ void TMain::RefreshPortList(const std::string& name) {
     ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(ports[i]).c_str()));
     if (found == 0 && SameTextIgnoringCase(ports[i], name)) found = static_cast<int>(i);
   }
-  ::SendMessageW(list, CB_SETCURSEL, ports.empty() ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(found), 0);
+  ::SendMessageW(list, CB_SETCURSEL,
+                 ports.empty() ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(found), 0);
 }
 
 std::string TMain::SelectedPort() const {
@@ -347,7 +359,8 @@ std::string TMain::SelectedPort() const {
 
 void TMain::ButSaveAsClick() {
   SetStatusText({});
-  FFileName = DefaultPictureName(std::time(nullptr)) + FilterExtensionOf(SaveFilter, FFilterIndex, "");
+  FFileName =
+      DefaultPictureName(std::time(nullptr)) + FilterExtensionOf(SaveFilter, FFilterIndex, "");
   std::string chosen = FFileName;
   if (!PromptForName(chosen)) return;
   FFileName = chosen;
@@ -443,7 +456,8 @@ void TMain::SetSaveAsEnabled(bool enabled) {
 
 void TMain::SetStatusText(const std::string& text) {
   FStatusText = text;
-  ::SendMessageW(FControls[sBar], SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+  ::SendMessageW(FControls[sBar], SB_SETTEXTW, SB_SIMPLEID,
+                 reinterpret_cast<LPARAM>(Widen(text).c_str()));
 }
 
 void TMain::ShowFailure(const TFailure& failure) {

@@ -9,29 +9,14 @@ set -euo pipefail
 exe=$(readlink -f "$1")
 host=$(readlink -f "$2")
 work=$(mktemp -d)
-simulator=
-cleanup() {
-  [ -n "$simulator" ] && kill "$simulator" 2>/dev/null && wait "$simulator" 2>/dev/null
-  wine reg delete 'HKLM\Software\Wine\Ports' /v COM12 /f >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/wine_port.sh"
+trap 'wine_port_cleanup; rm -rf "$work"' EXIT
 fail() {
   echo "$1" >&2
   exit 1
 }
-name=wine-e2e-$$
-"$host/tools/simulator/korbenit-sim" --name "$name" >"$work/simulator.txt" &
-simulator=$!
-for _ in $(seq 50); do [ -s "$work/simulator.txt" ] && break; sleep 0.1; done
-pty=$(sed -n 's/.*terminal=\([^ ]*\).*/\1/p' "$work/simulator.txt")
-[ -n "$pty" ] || fail "the simulator did not start"
-# Wine reads its port mapping when its server starts.
-wine reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$pty" /f >/dev/null 2>&1
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w
-# Started here, so that what it prints when it ends goes nowhere.
-wineserver -p5 </dev/null >/dev/null 2>&1
+wine_port_start
+name=$wine_port_name
 wine "$exe" --list | tr -d '\r' | grep -q '^COM12' || fail "--list does not show COM12"
 for format in png bmp jpg; do
   wine "$exe" -q -p COM12 -o "Z:$work/windows.$format" || fail "the $format capture failed"
