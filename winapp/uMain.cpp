@@ -82,6 +82,8 @@ TMain::TMain(std::unique_ptr<TSerialPortInterface> port, std::string settingsFol
     : FPort(std::move(port)), FSettingsFolder(std::move(settingsFolder)) {
   FPort->OnAfterOpen = [this](TSerialPortInterface&) { SetLampOpen(true); };
   FPort->OnAfterClose = [this](TSerialPortInterface&) { SetLampOpen(false); };
+  FormStorage1.AppStorage = &IniFile;
+  FormStorage1.AppStoragePath = "Main\\";
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
@@ -160,8 +162,10 @@ void TMain::CreateControls() {
   ::SendMessageW(status, SB_SIMPLE, TRUE, 0);
 }
 
+// The stored placement is restored as the window is first shown, before FormShow.
 void TMain::Show(int showCommand) {
   ::ShowWindow(FWindow, showCommand);
+  FormStorage1.WindowShown();
   ::UpdateWindow(FWindow);
   FormShow();
 }
@@ -268,11 +272,14 @@ LRESULT TMain::HandleMessage(UINT message, WPARAM w, LPARAM l) {
       ::SetBkMode(reinterpret_cast<HDC>(w), TRANSPARENT);
       return reinterpret_cast<LRESULT>(FFooterBrush);
     case WM_CLOSE:
+      FormStorage1.CloseAllowed();
       FormClose();
       FEnding = true;
       ::DestroyWindow(FWindow);
       return 0;
     case WM_DESTROY:
+      // Both ways out come here: the close box, and "EXIT" once the loop has ended.
+      FormStorage1.WindowDestroyed();
       FWindow = nullptr;
       ::PostQuitMessage(FExitCode);
       return 0;

@@ -9,10 +9,12 @@
 #include <string>
 
 #include "AppIniStorage.h"
+#include "FormPlacement.h"
 #include "MainLayout.h"
 #include "Picture.h"
 #include "ScreenTransfer.h"
 #include "SerialPortInterface.h"
+#include "WindowPlacement.h"
 
 namespace korbenit {
 
@@ -34,6 +36,13 @@ class TMain : private TCaptureView {
 
   // Components.
   TAppIniFileStorage IniFile;
+
+ private:
+  HWND FWindow = nullptr;
+  TWin32PlacementWindow FPlacementWindow{FWindow};
+
+ public:
+  TFormStorage FormStorage1{FPlacementWindow};
 
   HWND Handle() const { return FWindow; }
   void Show(int showCommand);
@@ -82,7 +91,6 @@ class TMain : private TCaptureView {
 
   std::unique_ptr<TSerialPortInterface> FPort;
   std::string FSettingsFolder;
-  HWND FWindow = nullptr;
   std::array<HWND, MainControlCount> FControls{};
   HFONT FFont = nullptr;
   HBRUSH FFooterBrush = nullptr;

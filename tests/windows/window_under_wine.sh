@@ -3,7 +3,8 @@
 # against the simulator mapped as COM12: titled as it should be with a 299 x 433 client
 # area; GET SCREEN shows the device's picture pixel for pixel; Ctrl+S saves it through
 # the save dialog as the 307254-byte BMP the Linux command line writes; the close box
-# stores the port, the file type and the folder.
+# stores the port, the file type, the folder and the placement, "EXIT" the placement
+# alone, and a restart reopens where the window was left.
 #   tests/windows/window_under_wine.sh build-windows/app-folder/korbenit-screenshot.exe build
 set -euo pipefail
 exe=$(readlink -f "$1")
@@ -27,8 +28,8 @@ title="Korbenit - Screenshot v1.0"
 cp "$exe" "$work/korbenit-screenshot.exe"
 printf '[CONFIG]\r\nCOMPORT=COM12\r\n' >"$work/Vantor_Screenshot.ini"
 wine "$work/korbenit-screenshot.exe" >/dev/null 2>&1 &
-session_pids+=($!)
 program=$!
+session_pids+=($program)
 until_true "wmctrl -l | grep -q '$title'" || fail "no window titled \"$title\""
 main=$(window_id "$title")
 info=$(xwininfo -id "$main")
@@ -71,10 +72,50 @@ xdotool key Return
 until_true "[ -s '$work/shot.bmp' ]" || fail "SAVE AS wrote nothing"
 cmp -s "$work/shot.bmp" "$work/linux.bmp" || fail "the saved BMP is not the device's picture"
 
+# Where the window stands on the screen: its client area's upper left corner.
+position() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print x "," y}'
+}
+start_program() {
+  wine "$work/korbenit-screenshot.exe" >/dev/null 2>&1 &
+  program=$!
+  session_pids+=($program)
+  until_true "wmctrl -l | grep -q '$title'" || fail "no window titled \"$title\" at a restart"
+  main=$(window_id "$title")
+}
+wait_for_end() {
+  for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || return 0; sleep 0.1; done
+  fail "the program did not end"
+}
+
+designed_at=$(position "$main")
+xdotool windowmove "$main" 120 140
+sleep 0.5
+left_at=$(position "$main")
+[ "$left_at" != "$designed_at" ] || fail "the window could not be moved"
 wmctrl -i -c "$main"
-for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+wait_for_end
 settings=$(tr -d '\r' <"$work/Vantor_Screenshot.ini")
 for key in COMPORT=COM12 FILEFORMAT=1 "FILEDIR=Z:${work//\//\\}\\"; do
   grep -qxF "$key" <<<"$settings" || fail "the close box did not store $key: $settings"
 done
-echo "window under Wine: 299x433, the device's picture, its BMP, the settings stored"
+grep -q '^NormPos=' <<<"$settings" || fail "the close box stored no placement: $settings"
+
+# A restart reopens where the window was left; "EXIT" stores the placement but not the
+# settings (the port taken out of the file meanwhile stays out).
+start_program
+[ "$(position "$main")" = "$left_at" ] || fail "reopened at $(position "$main"), not $left_at"
+xdotool windowmove "$main" 300 220
+sleep 0.5
+moved_to=$(position "$main")
+[ "$moved_to" != "$left_at" ] || fail "the window could not be moved again"
+sed -i '/^COMPORT=/d' "$work/Vantor_Screenshot.ini"
+# "EXIT" sits at 261, 397.
+xdotool mousemove --window "$main" 261 397 click 1
+wait_for_end
+if grep -q '^COMPORT=' "$work/Vantor_Screenshot.ini"; then fail "EXIT wrote the settings"; fi
+start_program
+[ "$(position "$main")" = "$moved_to" ] || fail "after EXIT reopened at $(position "$main"), not $moved_to"
+wmctrl -i -c "$main"
+wait_for_end
+echo "window under Wine: 299x433, the device's picture, its BMP, the settings and the place kept"
