@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "DistributionMode.h"
+
 namespace korbenit {
 
 class TDebug;
