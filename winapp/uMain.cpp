@@ -9,13 +9,18 @@
 #include <clocale>
 #include <cstring>
 
+#include <shellapi.h>
+
 #include "AsciiCase.h"
+#include "DistributionMode.h"
 #include "FileNameRules.h"
 #include "Frame.h"
 #include "ImageFiles.h"
 #include "PortList.h"
 #include "ProgramPlaces.h"
 #include "VersionText.h"
+#include "uAbout.h"
+#include "uDebug.h"
 #include "windows/WideText.h"
 
 namespace korbenit {
@@ -170,7 +175,28 @@ void TMain::Show(int showCommand) {
   FormShow();
 }
 
+// The program's arguments, without its own name.
+static std::vector<std::string> ProgramArguments() {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; wide && i < count; ++i) arguments.push_back(Narrow(wide[i]));
+  if (wide) ::LocalFree(wide);
+  return arguments;
+}
+
+static std::string ExecutablePath() {
+  std::wstring path(32768, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return Narrow(path);
+}
+
 void TMain::FormShow() {
+  if (Debug)
+    RunDistributionMode(
+        ProgramArguments(), AppVersion, ExecutablePath(), ".exe",
+        {[] { return ::FindWindowW(L"TAPPBUILDER", nullptr) != nullptr; },
+         [this] { Debug->Show(); }, [this](const std::string& line) { Debug->AddLine(line); }});
   ::CreateDirectoryW(Widen(BmpPath).c_str(), nullptr);  // failure is ignored
   ReadSettings();
   DisableSaveAs();
@@ -258,6 +284,9 @@ LRESULT TMain::HandleMessage(UINT message, WPARAM w, LPARAM l) {
         case 100 + ButExit:
           ButExitClick();
           return 0;
+        case 100 + ButAbout:
+          ButAboutClick();
+          return 0;
         case 100 + cbPorts:
           if (HIWORD(w) == CBN_DROPDOWN) cbPortsDropDown();
           return 0;
@@ -341,6 +370,10 @@ void TMain::ButGetScreenClick() {
 void TMain::ButExitClick() {
   FEnding = true;
   ::PostQuitMessage(0);
+}
+
+void TMain::ButAboutClick() {
+  if (About) About->ShowModal(AppTitle);
 }
 
 void TMain::cbPortsDropDown() {

@@ -18,6 +18,9 @@
 
 namespace korbenit {
 
+class TAbout;
+class TDebug;
+
 class TMain : private TCaptureView {
  public:
   static constexpr const wchar_t* ClassName = L"TMain";
@@ -44,6 +47,10 @@ class TMain : private TCaptureView {
  public:
   TFormStorage FormStorage1{FPlacementWindow};
 
+  // The other two windows, made after this one; the program's entry hands them over.
+  TDebug* Debug = nullptr;
+  TAbout* About = nullptr;
+
   HWND Handle() const { return FWindow; }
   void Show(int showCommand);
   // The message loop until "EXIT" or the close box; answers the program's exit code.
@@ -52,6 +59,7 @@ class TMain : private TCaptureView {
   void ButGetScreenClick();
   void ButSaveAsClick();
   void ButExitClick();
+  void ButAboutClick();
   void cbPortsDropDown();
   void RefreshPortList(const std::string& name);
   void DisableSaveAs();
