@@ -13,6 +13,7 @@
 
 #include "AsciiCase.h"
 #include "DistributionMode.h"
+#include "FailureHints.h"
 #include "FileNameRules.h"
 #include "Frame.h"
 #include "ImageFiles.h"
@@ -289,6 +290,7 @@ LRESULT TMain::HandleMessage(UINT message, WPARAM w, LPARAM l) {
           return 0;
         case 100 + cbPorts:
           if (HIWORD(w) == CBN_DROPDOWN) cbPortsDropDown();
+          if (HIWORD(w) == CBN_SELCHANGE) DescribeSelectedPort();
           return 0;
       }
       break;
@@ -391,6 +393,14 @@ void TMain::RefreshPortList(const std::string& name) {
   }
   ::SendMessageW(list, CB_SETCURSEL,
                  ports.empty() ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(found), 0);
+  DescribeSelectedPort();
+}
+
+// What the machine knows of the chosen port, in its tooltip.
+void TMain::DescribeSelectedPort() {
+  std::string port = SelectedPort();
+  std::string what = port.empty() ? "" : DescribePort(port);
+  SetTip(FControls[cbPorts], what.empty() ? port : port + ": " + what);
 }
 
 std::string TMain::SelectedPort() const {
@@ -495,14 +505,39 @@ void TMain::SetSaveAsEnabled(bool enabled) {
 }
 
 void TMain::SetStatusText(const std::string& text) {
+  ShowStatus(text, TFailureKind::Other);
+}
+
+void TMain::ShowStatus(const std::string& text, TFailureKind kind) {
   FStatusText = text;
   ::SendMessageW(FControls[sBar], SB_SETTEXTW, SB_SIMPLEID,
                  reinterpret_cast<LPARAM>(Widen(text).c_str()));
+  std::string hint = FailureHint(kind, PortGroup(SelectedPort()));
+  FStatusTip = hint.empty() ? text : text + "\r\n" + hint;
+  SetTip(FControls[sBar], FStatusTip);
 }
 
+// A control's tooltip, made on first use.
+void TMain::SetTip(HWND control, const std::string& text) {
+  std::wstring wide = Widen(text);
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = FWindow;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  tool.lpszText = wide.data();
+  TOOLINFOW found = tool;
+  found.lpszText = nullptr;
+  if (::SendMessageW(FTips, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&found)))
+    ::SendMessageW(FTips, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  else
+    ::SendMessageW(FTips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// The stop sound, the message, and in its tooltip a hint for the failures people meet most.
 void TMain::ShowFailure(const TFailure& failure) {
   Beep();
-  SetStatusText(failure.Message);
+  ShowStatus(failure.Message, failure.Kind);
 }
 
 void TMain::SetLampOpen(bool open) {

@@ -62,10 +62,13 @@ class TMain : private TCaptureView {
   void ButAboutClick();
   void cbPortsDropDown();
   void RefreshPortList(const std::string& name);
+  void DescribeSelectedPort();
   void DisableSaveAs();
   void CopyPicture();
   std::string SelectedPort() const override;
   const std::string& StatusText() const { return FStatusText; }
+  // The status line's tooltip: its whole text and, for a usual failure, a hint.
+  const std::string& StatusTip() const { return FStatusTip; }
   bool SaveAsEnabled() const;
   // The picture as the file writers take it.
   TPicture Picture() const;
@@ -96,11 +99,14 @@ class TMain : private TCaptureView {
   void Pause(int milliseconds) override;
   bool StopRequested() const override { return FEnding; }
   void ShowFailure(const TFailure& failure) override;
+  void ShowStatus(const std::string& text, TFailureKind kind);
+  void SetTip(HWND control, const std::string& text);
 
   std::unique_ptr<TSerialPortInterface> FPort;
   std::string FSettingsFolder;
   std::array<HWND, MainControlCount> FControls{};
   HFONT FFont = nullptr;
+  HWND FTips = nullptr;  // the tooltips of the status line and the port list
   HBRUSH FFooterBrush = nullptr;
   int FDpi = DesignDpi;
   // The picture as the screen shows it: blue, green, red, 255, top row first.
@@ -110,6 +116,7 @@ class TMain : private TCaptureView {
   bool FTransferRunning = false;
   int FExitCode = 0;
   std::string FStatusText;
+  std::string FStatusTip;
   std::string FStoredPort;
   // The save dialog's state between its showings.
   int FFilterIndex = 1;
