@@ -483,11 +483,13 @@ void TMain::CopyPicture() {
 
 void TMain::ClearPicture() {
   FPixels.fill(0xFF000000u);
+  if (!FWindow) return;
   ::InvalidateRect(FWindow, nullptr, FALSE);
 }
 
+// A transfer that outlives the window (closed meanwhile) paints nowhere.
 void TMain::PaintLine(int line, const TLineColours& colours) {
-  if (line < 0 || line >= ScreenHeight) return;
+  if (!FWindow || line < 0 || line >= ScreenHeight) return;
   uint32_t* row = FPixels.data() + line * ScreenWidth;
   for (int x = 0; x < ScreenWidth; ++x) {
     TColor c = colours[static_cast<std::size_t>(x)];
