@@ -176,16 +176,6 @@ void TMain::Show(int showCommand) {
   FormShow();
 }
 
-// The program's arguments, without its own name.
-static std::vector<std::string> ProgramArguments() {
-  int count = 0;
-  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  std::vector<std::string> arguments;
-  for (int i = 1; wide && i < count; ++i) arguments.push_back(Narrow(wide[i]));
-  if (wide) ::LocalFree(wide);
-  return arguments;
-}
-
 static std::string ExecutablePath() {
   std::wstring path(32768, L'\0');
   path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));

@@ -88,12 +88,7 @@ void EndAsRequested(int request) {
 }
 
 std::vector<std::string> CommandLineArguments(int, char**) {
-  int count = 0;
-  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  std::vector<std::string> arguments;
-  for (int i = 1; wide && i < count; ++i) arguments.push_back(Narrow(wide[i]));
-  if (wide) ::LocalFree(wide);
-  return arguments;
+  return ProgramArguments();
 }
 
 }  // namespace korbenit

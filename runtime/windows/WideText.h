@@ -4,7 +4,10 @@
 // MAX_PATH get the extended-length prefix.
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <string>
+#include <vector>
 
 namespace korbenit {
 
@@ -39,6 +42,16 @@ inline std::wstring FilePath(const std::string& path) {
   full.resize(size);
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
+}
+
+// The program's arguments in UTF-8, without its own name, whatever the code page.
+inline std::vector<std::string> ProgramArguments() {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; wide && i < count; ++i) arguments.push_back(Narrow(wide[i]));
+  if (wide) ::LocalFree(wide);
+  return arguments;
 }
 
 }  // namespace korbenit
