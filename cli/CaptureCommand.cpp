@@ -11,6 +11,7 @@
 #include "PortChoice.h"
 #include "Progress.h"
 #include "RuntimePlatform.h"
+#include "ScreenCheck.h"
 
 namespace korbenit {
 namespace {
@@ -77,6 +78,49 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
                 << ScreenWidth << " x " << ScreenHeight << ", " << bytes << " bytes, "
                 << progress.ElapsedMs() << " ms)\n";
   return TOutcome::Saved;
+}
+
+// One capture compared with a reference read first, so that trouble with the reference
+// never costs the device a transfer. Answers 0 match, 1 differ, 2 trouble.
+int CompareWithReference(const TCaptureOptions& options, TCaptureSession& session) {
+  TReference reference;
+  try {
+    reference = ReadReference(options.Compare, options.Rules);
+  } catch (const EInvalidGraphic& e) {
+    session.Err << "korbenit-capture: " << e.what() << "\n";
+    return 2;
+  }
+  if (!options.Output.empty()) CheckOutputs({options.Output}, options, session.OutIsTerminal);
+  std::string port = ChoosePort(options, session);
+  if (port.empty()) {
+    ReportFailure({"no device port found", TFailureKind::NoDevicePort}, session.Err);
+    return 2;
+  }
+  TFrame frame;
+  TFailure failure;
+  TOutcome outcome = CaptureFrame(
+      port, session.Stop,
+      [&](int line, const TScreenLine& words) {
+        std::copy(words.begin(), words.end(), frame.Line(line));
+      },
+      failure);
+  if (outcome == TOutcome::Stopped) return Stopped(session.Stop);
+  if (outcome == TOutcome::Failed) {
+    ReportFailure(failure, session.Err, port);
+    return 2;
+  }
+  TScreenDifference difference = CompareScreens(frame, reference.Screen, options.Rules);
+  session.Out << DescribeDifference(difference, options.Rules) << "\n";
+  session.Out.flush();
+  if (!options.Output.empty()) {
+    try {
+      WritePicture(PictureOf(frame), options.Output, options.Quality, session.Out);
+    } catch (const std::exception& e) {
+      ReportFailure(TFailure::Of(e), session.Err, port, options.Output);
+      return 2;
+    }
+  }
+  return difference.Matches(options.Rules) ? 0 : 1;
 }
 
 // The interval is a period: the n-th picture starts n - 1 intervals after the first,
@@ -174,6 +218,7 @@ int Stopped(const TStopRequest& stop) {
 int RunCaptureCommand(const TCaptureOptions& options, TCaptureSession& session) {
   try {
     if (options.List) return ListPorts(session);
+    if (!options.Compare.empty()) return CompareWithReference(options, session);
     return CaptureSeries(options, session);
   } catch (const EUsage&) {
     throw;

@@ -29,6 +29,12 @@ const char* const CaptureUsage =
     "      --duration SECS   record an animation continuously for SECS seconds\n"
     "      --fps N           keep at most N frames a second in an animation\n"
     "      --delay SECS      wait SECS seconds before the first picture\n"
+    "      --compare REF     compare the picture with REF (PNG, BMP; JPEG with --fuzz):\n"
+    "                        prints \"match\" or \"differ: P pixels in X,Y,W,H\"; exit 0\n"
+    "                        match, 1 differ, 2 trouble\n"
+    "      --mask X,Y,W,H    ignore the pixels of a rectangle (again for more)\n"
+    "      --fuzz N          let each 8-bit colour differ by up to N\n"
+    "      --max-diff N      let up to N pixels differ\n"
     "  -q, --quiet           no progress bar and no line for a saved picture\n"
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
@@ -87,6 +93,26 @@ double ParseSeconds(const std::string& option, const std::string& text) {
   return value;
 }
 
+// X,Y,W,H of plain decimals, a rectangle of at least one pixel within the screen.
+TScreenRegion ParseRegion(const std::string& option, const std::string& text) {
+  std::vector<int> values;
+  std::size_t start = 0;
+  for (std::size_t comma; values.size() < 4; start = comma + 1) {
+    comma = text.find(',', start);
+    std::string part =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (!IsPlainDecimal(part, false) || part.size() > 4) break;
+    values.push_back(std::stoi(part));
+    if (comma == std::string::npos) break;
+  }
+  bool whole = values.size() == 4 && std::count(text.begin(), text.end(), ',') == 3;
+  if (!whole || values[2] == 0 || values[3] == 0 || values[0] + values[2] > ScreenWidth ||
+      values[1] + values[3] > ScreenHeight)
+    throw EUsage(option + " takes X,Y,WIDTH,HEIGHT within the 240 x 320 screen, not \"" + text +
+                 "\"");
+  return {values[0], values[1], values[2], values[3]};
+}
+
 // getopt_long over a copy of the arguments, with its messages turned into ours.
 class TOptionParser {
  public:
@@ -97,7 +123,7 @@ class TOptionParser {
   }
 
   TCaptureOptions Parse() {
-    enum { Quality = 1000, Duration, Fps, Delay };
+    enum { Quality = 1000, Duration, Fps, Delay, Compare, Mask, Fuzz, MaxDiff };
     static const option Long[] = {{"list", no_argument, nullptr, 'l'},
                                   {"port", required_argument, nullptr, 'p'},
                                   {"output", required_argument, nullptr, 'o'},
@@ -108,6 +134,10 @@ class TOptionParser {
                                   {"duration", required_argument, nullptr, Duration},
                                   {"fps", required_argument, nullptr, Fps},
                                   {"delay", required_argument, nullptr, Delay},
+                                  {"compare", required_argument, nullptr, Compare},
+                                  {"mask", required_argument, nullptr, Mask},
+                                  {"fuzz", required_argument, nullptr, Fuzz},
+                                  {"max-diff", required_argument, nullptr, MaxDiff},
                                   {"quiet", no_argument, nullptr, 'q'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {"version", no_argument, nullptr, 'V'},
@@ -145,6 +175,20 @@ class TOptionParser {
           break;
         case Fps:
           options.Fps = ParseNumber("--fps", ::optarg, 1, 30);
+          break;
+        case Compare:
+          options.Compare = ::optarg;
+          if (options.Compare.empty()) throw EUsage("--compare takes a picture's name, not \"\"");
+          break;
+        case Mask:
+          options.Rules.Masks.push_back(ParseRegion("--mask", ::optarg));
+          break;
+        case Fuzz:
+          options.Rules.Fuzz = ParseNumber("--fuzz", ::optarg, 0, 255);
+          break;
+        case MaxDiff:
+          options.Rules.MaxDiff =
+              ParseNumber("--max-diff", ::optarg, 0, ScreenWidth * ScreenHeight);
           break;
         case 'c':
           options.Count = ParseNumber("--count", ::optarg, 0, 100000);
@@ -228,6 +272,12 @@ class TOptionParser {
     if (options.Duration > 0 && series) throw EUsage("--duration and --count exclude each other");
     if (options.Duration > 0 && options.Duration < MinimumDuration)
       throw EUsage("--duration is shorter than one frame (about 0.3 s)");
+    bool comparing = !options.Compare.empty();
+    if (!comparing &&
+        (!options.Rules.Masks.empty() || options.Rules.Fuzz > 0 || options.Rules.MaxDiff > 0))
+      throw EUsage("--mask, --fuzz and --max-diff need --compare");
+    if (comparing && (series || animation || options.Output == "-"))
+      throw EUsage("--compare takes one picture, saved to a file when one is named");
     if (animation && NumberPatternOf(named))
       throw EUsage("\"" + options.Output +
                    "\": an animation is one file; its name takes no number");

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ScreenCheck.h"
+
 namespace korbenit {
 
 // A command line that cannot be carried out as written (exit 2).
@@ -26,6 +28,8 @@ struct TCaptureOptions {
   double Duration = 0;  // seconds of continuous recording into an animation; 0: none
   double Delay = 0;     // seconds to wait before the first picture
   int Fps = 0;          // the most frames a second an animation keeps; 0: all
+  std::string Compare;  // a reference picture to compare the capture with
+  TCompareRules Rules;  // masks, fuzz and allowance of the comparison
 };
 
 enum class TPictureFormat { Bmp, Jpeg, Png, Gif, WebP };

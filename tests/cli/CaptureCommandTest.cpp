@@ -639,6 +639,56 @@ TEST(CaptureCommand, NamesTakeTheTimeOfTheStart) {
   }
 }
 
+// A capture compared with a reference says match or differ in one line on standard
+// output, with the exit status of cmp and diff: 0, 1, and 2 for trouble, which a bad
+// reference is before the device is asked.
+TEST(CaptureCommand, ACaptureComparedWithAReference) {
+  TSimulatorProcess simulator(KORBENIT_SIMULATOR, {});
+  TSimulatorProcess silent(KORBENIT_SIMULATOR, {"--fault", "silence:B:*:0"});
+  TTempFolder folder;
+  TPicture model = ModelPicture();
+  SavePngFile(model, folder / "same.png");
+  TPicture changed = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
+  for (int y = 0; y < ScreenHeight; ++y)
+    std::copy_n(model.Row(y), ScreenWidth * 4, changed.MutableRow(y));
+  changed.MutableRow(40)[4 * 30] ^= 0x80;
+  SavePngFile(changed, folder / "changed.png");
+  SaveJpegFile(model, folder / "same.jpg");
+  SavePngFile(TPicture::Blank(100, 100, 32), folder / "small.png");
+  struct TRow {
+    std::vector<std::string> Args;
+    bool Silent;
+    int Exit;
+    const char* Out;  // the verdict, or what the error names
+  };
+  for (const TRow& row : {
+           TRow{{"--compare", folder / "same.png"}, false, 0, "match\n"},
+           TRow{{"--compare", folder / "changed.png"}, false, 1, "differ: 1 pixel in 30,40,1,1\n"},
+           TRow{{"--compare", folder / "changed.png", "--mask", "20,30,20,20"}, false, 0, "match\n"},
+           TRow{{"--compare", folder / "changed.png", "--max-diff", "1"}, false, 0,
+                "match: 1 pixel in 30,40,1,1\n"},
+           TRow{{"--compare", folder / "same.jpg", "--fuzz", "255"}, false, 0, "match\n"},
+           TRow{{"--compare", folder / "same.jpg"}, false, 2, "with --fuzz"},
+           TRow{{"--compare", folder / "small.png"}, false, 2, "100 x 100"},
+           TRow{{"--compare", folder / "none.png"}, false, 2, "none.png"},
+           TRow{{"--compare", folder / "same.png"}, true, 2, "does not answer"}}) {
+    SCOPED_TRACE(row.Args[1] + (row.Args.size() > 2 ? " " + row.Args[2] : ""));
+    std::vector<std::string> args = row.Args;
+    args.insert(args.end(), {"-p", (row.Silent ? silent : simulator).Name()});
+    TRun run = RunProgram(folder, args);
+    EXPECT_EQ(run.Exit, row.Exit) << run.Err;
+    if (row.Exit == 2)
+      EXPECT_NE(run.Err.find(row.Out), std::string::npos) << run.Err;
+    else
+      EXPECT_EQ(run.Out, row.Out);
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--fuzz", "5"}, {"--compare", "r.png", "--mask", "0,0,241,1"},
+           {"--compare", "r.png", "--mask", "1,2,3"}, {"--compare", "r.png", "-c", "2", "s.png"},
+           {"--compare", "r.png", "a.gif"}, {"--compare", ""}})
+    EXPECT_THROW(ParseCaptureOptions(args), EUsage) << args[0] << " " << args[1];
+}
+
 // A fake /sys/class/tty with one USB serial device and a virtual port.
 struct TFakeSysfs {
   TTempFolder Root;
