@@ -60,6 +60,28 @@ TScreenDifference CompareScreens(const TFrame& screen, const TFrame& reference,
   return difference;
 }
 
+TPicture DifferencePicture(const TFrame& screen, const TFrame& reference,
+                           const TCompareRules& rules) {
+  TPicture picture = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
+  for (int y = 0; y < ScreenHeight; ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(picture.MutableRow(y));
+    for (int x = 0; x < ScreenWidth; ++x) {
+      uint16_t a = screen.Line(y)[x], b = reference.Line(y)[x];
+      TColor c = ConvertPixel(a);
+      // A light grey of the screen's brightness, so that red and blue stand out.
+      uint32_t grey = 128 + (RedOf(c) * 30 + GreenOf(c) * 59 + BlueOf(c) * 11) / 200;
+      row[x] = 0xFF000000u | grey << 16 | grey << 8 | grey;
+      if (!Near(a, b, rules.Fuzz) && !Masked(x, y, rules.Masks)) row[x] = 0xFFFF0000u;
+    }
+  }
+  for (const TScreenRegion& m : rules.Masks)
+    for (int y = m.Y; y < m.Y + m.Height; ++y)
+      for (int x = m.X; x < m.X + m.Width; ++x)
+        if (y == m.Y || y == m.Y + m.Height - 1 || x == m.X || x == m.X + m.Width - 1)
+          reinterpret_cast<uint32_t*>(picture.MutableRow(y))[x] = 0xFF0000FFu;
+  return picture;
+}
+
 std::string DescribeDifference(const TScreenDifference& difference, const TCompareRules& rules) {
   if (difference.Matches(rules) && difference.Pixels == 0) return "match";
   const TScreenRegion& box = difference.Box;

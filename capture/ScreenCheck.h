@@ -45,6 +45,11 @@ TReference ReadReference(const std::string& path, const TCompareRules& rules);
 TScreenDifference CompareScreens(const TFrame& screen, const TFrame& reference,
                                  const TCompareRules& rules);
 
+// A picture where the differences stand out: the screen greyed, the differing pixels
+// red, the masks outlined in blue.
+TPicture DifferencePicture(const TFrame& screen, const TFrame& reference,
+                           const TCompareRules& rules);
+
 // The usual one-line verdict: "match", or "differ: P pixels in X,Y,W,H".
 std::string DescribeDifference(const TScreenDifference& difference, const TCompareRules& rules);
 

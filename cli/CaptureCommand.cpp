@@ -68,7 +68,8 @@ TOutcome CaptureOne(const std::string& port, const std::string& name,
   if (outcome != TOutcome::Saved) return outcome;
   std::size_t bytes = 0;
   try {
-    bytes = WritePicture(PictureOf(frame), name, options.Quality, session.Out);
+    bytes = WritePicture(EnlargedPicture(PictureOf(frame), options.Scale), name, options.Quality,
+                         session.Out);
   } catch (const std::exception& e) {
     ReportFailure(TFailure::Of(e), session.Err, port, name);
     return TOutcome::Failed;
@@ -90,7 +91,10 @@ int CompareWithReference(const TCaptureOptions& options, TCaptureSession& sessio
     session.Err << "korbenit-capture: " << e.what() << "\n";
     return 2;
   }
-  if (!options.Output.empty()) CheckOutputs({options.Output}, options, session.OutIsTerminal);
+  std::vector<std::string> outputs;
+  for (const std::string& name : {options.Output, options.Diff})
+    if (!name.empty()) outputs.push_back(name);
+  CheckOutputs(outputs, options, session.OutIsTerminal);
   std::string port = ChoosePort(options, session);
   if (port.empty()) {
     ReportFailure({"no device port found", TFailureKind::NoDevicePort}, session.Err);
@@ -112,14 +116,19 @@ int CompareWithReference(const TCaptureOptions& options, TCaptureSession& sessio
   TScreenDifference difference = CompareScreens(frame, reference.Screen, options.Rules);
   session.Out << DescribeDifference(difference, options.Rules) << "\n";
   session.Out.flush();
-  if (!options.Output.empty()) {
+  auto write = [&](const TPicture& picture, const std::string& name) {
     try {
-      WritePicture(PictureOf(frame), options.Output, options.Quality, session.Out);
+      WritePicture(EnlargedPicture(picture, options.Scale), name, options.Quality, session.Out);
+      return true;
     } catch (const std::exception& e) {
-      ReportFailure(TFailure::Of(e), session.Err, port, options.Output);
-      return 2;
+      ReportFailure(TFailure::Of(e), session.Err, port, name);
+      return false;
     }
-  }
+  };
+  if (!options.Output.empty() && !write(PictureOf(frame), options.Output)) return 2;
+  if (!options.Diff.empty() &&
+      !write(DifferencePicture(frame, reference.Screen, options.Rules), options.Diff))
+    return 2;
   return difference.Matches(options.Rules) ? 0 : 1;
 }
 

@@ -35,6 +35,9 @@ const char* const CaptureUsage =
     "      --mask X,Y,W,H    ignore the pixels of a rectangle (again for more)\n"
     "      --fuzz N          let each 8-bit colour differ by up to N\n"
     "      --max-diff N      let up to N pixels differ\n"
+    "      --diff OUT.png    a picture of the differences: the capture greyed, differing\n"
+    "                        pixels red, masks outlined in blue\n"
+    "      --scale N         write pictures enlarged N times (1 to 8), crisp\n"
     "  -q, --quiet           no progress bar and no line for a saved picture\n"
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
@@ -123,7 +126,7 @@ class TOptionParser {
   }
 
   TCaptureOptions Parse() {
-    enum { Quality = 1000, Duration, Fps, Delay, Compare, Mask, Fuzz, MaxDiff };
+    enum { Quality = 1000, Duration, Fps, Delay, Compare, Mask, Fuzz, MaxDiff, Diff, Scale };
     static const option Long[] = {{"list", no_argument, nullptr, 'l'},
                                   {"port", required_argument, nullptr, 'p'},
                                   {"output", required_argument, nullptr, 'o'},
@@ -138,6 +141,8 @@ class TOptionParser {
                                   {"mask", required_argument, nullptr, Mask},
                                   {"fuzz", required_argument, nullptr, Fuzz},
                                   {"max-diff", required_argument, nullptr, MaxDiff},
+                                  {"diff", required_argument, nullptr, Diff},
+                                  {"scale", required_argument, nullptr, Scale},
                                   {"quiet", no_argument, nullptr, 'q'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {"version", no_argument, nullptr, 'V'},
@@ -189,6 +194,14 @@ class TOptionParser {
         case MaxDiff:
           options.Rules.MaxDiff =
               ParseNumber("--max-diff", ::optarg, 0, ScreenWidth * ScreenHeight);
+          break;
+        case Diff:
+          options.Diff = ::optarg;
+          if (FormatOfName(options.Diff) != TPictureFormat::Png)
+            throw EUsage("--diff writes a .png, not \"" + options.Diff + "\"");
+          break;
+        case Scale:
+          options.Scale = ParseNumber("--scale", ::optarg, 1, 8);
           break;
         case 'c':
           options.Count = ParseNumber("--count", ::optarg, 0, 100000);
@@ -276,6 +289,9 @@ class TOptionParser {
     if (!comparing &&
         (!options.Rules.Masks.empty() || options.Rules.Fuzz > 0 || options.Rules.MaxDiff > 0))
       throw EUsage("--mask, --fuzz and --max-diff need --compare");
+    if (!options.Diff.empty() && !comparing) throw EUsage("--diff needs --compare");
+    if (options.Scale > 1 && animation)
+      throw EUsage("--scale enlarges pictures; animations keep the screen's size");
     if (comparing && (series || animation || options.Output == "-"))
       throw EUsage("--compare takes one picture, saved to a file when one is named");
     if (animation && NumberPatternOf(named))

@@ -30,6 +30,8 @@ struct TCaptureOptions {
   int Fps = 0;          // the most frames a second an animation keeps; 0: all
   std::string Compare;  // a reference picture to compare the capture with
   TCompareRules Rules;  // masks, fuzz and allowance of the comparison
+  std::string Diff;     // a PNG of the differences, with --compare
+  int Scale = 1;        // pictures written enlarged by this whole factor
 };
 
 enum class TPictureFormat { Bmp, Jpeg, Png, Gif, WebP };

@@ -53,4 +53,15 @@ void RgbRow(const TPicture& picture, int y, std::vector<uint8_t>& row) {
   }
 }
 
+TPicture EnlargedPicture(const TPicture& picture, int factor) {
+  if (factor <= 1) return picture;
+  TPicture large = TPicture::Blank(picture.Width() * factor, picture.Height() * factor, 32);
+  for (int y = 0; y < large.Height(); ++y) {
+    auto* out = reinterpret_cast<uint32_t*>(large.MutableRow(y));
+    const auto* in = reinterpret_cast<const uint32_t*>(picture.Row(y / factor));
+    for (int x = 0; x < large.Width(); ++x) out[x] = in[x / factor];
+  }
+  return large;
+}
+
 }  // namespace korbenit

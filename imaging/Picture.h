@@ -20,7 +20,11 @@ class TPicture {
   TPicture() = default;
   TPicture(int width, int height, int depth, int stride, std::shared_ptr<const uint8_t> bits,
            std::vector<TPaletteEntry> palette = {})
-      : FWidth(width), FHeight(height), FDepth(depth), FStride(stride), FBits(std::move(bits)),
+      : FWidth(width),
+        FHeight(height),
+        FDepth(depth),
+        FStride(stride),
+        FBits(std::move(bits)),
         FPalette(std::move(palette)) {}
 
   // A raster of its own, rows packed to whole 32-bit words, filled with zero.
@@ -43,6 +47,10 @@ class TPicture {
   std::shared_ptr<const uint8_t> FBits;
   std::vector<TPaletteEntry> FPalette;
 };
+
+// A 32-bit picture enlarged by a whole factor, each pixel a factor x factor square, so
+// that it stays crisp; the picture itself for a factor of 1.
+TPicture EnlargedPicture(const TPicture& picture, int factor);
 
 // One row as red, green, blue bytes, whatever the depth: row holds 3 x Width bytes.
 void RgbRow(const TPicture& picture, int y, std::vector<uint8_t>& row);

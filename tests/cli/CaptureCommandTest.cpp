@@ -661,17 +661,19 @@ TEST(CaptureCommand, ACaptureComparedWithAReference) {
     int Exit;
     const char* Out;  // the verdict, or what the error names
   };
-  for (const TRow& row : {
-           TRow{{"--compare", folder / "same.png"}, false, 0, "match\n"},
-           TRow{{"--compare", folder / "changed.png"}, false, 1, "differ: 1 pixel in 30,40,1,1\n"},
-           TRow{{"--compare", folder / "changed.png", "--mask", "20,30,20,20"}, false, 0, "match\n"},
-           TRow{{"--compare", folder / "changed.png", "--max-diff", "1"}, false, 0,
-                "match: 1 pixel in 30,40,1,1\n"},
-           TRow{{"--compare", folder / "same.jpg", "--fuzz", "255"}, false, 0, "match\n"},
-           TRow{{"--compare", folder / "same.jpg"}, false, 2, "with --fuzz"},
-           TRow{{"--compare", folder / "small.png"}, false, 2, "100 x 100"},
-           TRow{{"--compare", folder / "none.png"}, false, 2, "none.png"},
-           TRow{{"--compare", folder / "same.png"}, true, 2, "does not answer"}}) {
+  for (const TRow& row :
+       {TRow{{"--compare", folder / "same.png"}, false, 0, "match\n"},
+        TRow{{"--compare", folder / "changed.png"}, false, 1, "differ: 1 pixel in 30,40,1,1\n"},
+        TRow{{"--compare", folder / "changed.png", "--mask", "20,30,20,20"}, false, 0, "match\n"},
+        TRow{{"--compare", folder / "changed.png", "--max-diff", "1"},
+             false,
+             0,
+             "match: 1 pixel in 30,40,1,1\n"},
+        TRow{{"--compare", folder / "same.jpg", "--fuzz", "255"}, false, 0, "match\n"},
+        TRow{{"--compare", folder / "same.jpg"}, false, 2, "with --fuzz"},
+        TRow{{"--compare", folder / "small.png"}, false, 2, "100 x 100"},
+        TRow{{"--compare", folder / "none.png"}, false, 2, "none.png"},
+        TRow{{"--compare", folder / "same.png"}, true, 2, "does not answer"}}) {
     SCOPED_TRACE(row.Args[1] + (row.Args.size() > 2 ? " " + row.Args[2] : ""));
     std::vector<std::string> args = row.Args;
     args.insert(args.end(), {"-p", (row.Silent ? silent : simulator).Name()});
@@ -682,10 +684,35 @@ TEST(CaptureCommand, ACaptureComparedWithAReference) {
     else
       EXPECT_EQ(run.Out, row.Out);
   }
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--fuzz", "5"}, {"--compare", "r.png", "--mask", "0,0,241,1"},
-           {"--compare", "r.png", "--mask", "1,2,3"}, {"--compare", "r.png", "-c", "2", "s.png"},
-           {"--compare", "r.png", "a.gif"}, {"--compare", ""}})
+  // The differences as a picture, and both pictures enlarged with crisp pixels.
+  TRun drawn = RunProgram(
+      folder, {"--compare", folder / "changed.png", "--mask", "0,0,10,10", "--diff",
+               folder / "diff.png", "--scale", "2", "-p", simulator.Name(), folder / "shot.png"});
+  EXPECT_EQ(drawn.Exit, 1) << drawn.Err;
+  QImage diff(QString::fromStdString(folder / "diff.png")),
+      shot(QString::fromStdString(folder / "shot.png"));
+  ASSERT_EQ(diff.size(), QSize(480, 640));
+  EXPECT_EQ(diff.pixelColor(61, 81), QColor(255, 0, 0)) << "the differing pixel, 2 x 2";
+  EXPECT_EQ(diff.pixelColor(0, 0), QColor(0, 0, 255)) << "the mask's outline";
+  EXPECT_EQ(diff.pixelColor(100, 200).red(), diff.pixelColor(100, 200).blue()) << "grey elsewhere";
+  ASSERT_EQ(shot.size(), QSize(480, 640));
+  for (auto [x, y] : {std::pair{0, 0}, {17, 33}, {239, 319}}) {
+    const uint8_t* pixel = model.Row(y) + 4 * x;
+    QColor expected(pixel[2], pixel[1], pixel[0]);
+    for (int dy = 0; dy < 2; ++dy)
+      for (int dx = 0; dx < 2; ++dx) EXPECT_EQ(shot.pixelColor(2 * x + dx, 2 * y + dy), expected);
+  }
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--fuzz", "5"},
+                                             {"--diff", "d.png"},
+                                             {"--compare", "r.png", "--diff", "d.bmp"},
+                                             {"--scale", "9"},
+                                             {"--scale", "2", "a.gif"},
+                                             {"--compare", "r.png", "--mask", "0,0,241,1"},
+                                             {"--compare", "r.png", "--mask", "1,2,3"},
+                                             {"--compare", "r.png", "-c", "2", "s.png"},
+                                             {"--compare", "r.png", "a.gif"},
+                                             {"--compare", ""}})
     EXPECT_THROW(ParseCaptureOptions(args), EUsage) << args[0] << " " << args[1];
 }
 
