@@ -12,6 +12,7 @@
 #include "Progress.h"
 #include "RuntimePlatform.h"
 #include "ScreenCheck.h"
+#include "ScreenWait.h"
 
 namespace korbenit {
 namespace {
@@ -132,6 +133,17 @@ int CompareWithReference(const TCaptureOptions& options, TCaptureSession& sessio
   return difference.Matches(options.Rules) ? 0 : 1;
 }
 
+// The outputs are checked and the port chosen before the wait begins.
+int WaitWithChecks(const TCaptureOptions& options, TCaptureSession& session) {
+  if (!options.Output.empty()) CheckOutputs({options.Output}, options, session.OutIsTerminal);
+  std::string port = ChoosePort(options, session);
+  if (port.empty()) {
+    ReportFailure({"no device port found", TFailureKind::NoDevicePort}, session.Err);
+    return 2;
+  }
+  return WaitForScreen(port, options, session);
+}
+
 // The interval is a period: the n-th picture starts n - 1 intervals after the first,
 // or at once when the one before took longer. An endless series (a count of 0) checks
 // each name before its picture; the others check them all before the device is asked.
@@ -228,6 +240,7 @@ int RunCaptureCommand(const TCaptureOptions& options, TCaptureSession& session) 
   try {
     if (options.List) return ListPorts(session);
     if (!options.Compare.empty()) return CompareWithReference(options, session);
+    if (!options.WaitFor.empty() || options.WaitStable > 0) return WaitWithChecks(options, session);
     return CaptureSeries(options, session);
   } catch (const EUsage&) {
     throw;

@@ -38,6 +38,10 @@ const char* const CaptureUsage =
     "      --diff OUT.png    a picture of the differences: the capture greyed, differing\n"
     "                        pixels red, masks outlined in blue\n"
     "      --scale N         write pictures enlarged N times (1 to 8), crisp\n"
+    "      --wait-for REF    capture continuously until the screen matches REF (the\n"
+    "                        comparison's options apply); exit 0, or 1 after --timeout\n"
+    "      --wait-stable S   capture until the screen has not changed for S seconds\n"
+    "      --timeout S       how long a wait lasts at most (default 30)\n"
     "  -q, --quiet           no progress bar and no line for a saved picture\n"
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
@@ -126,7 +130,21 @@ class TOptionParser {
   }
 
   TCaptureOptions Parse() {
-    enum { Quality = 1000, Duration, Fps, Delay, Compare, Mask, Fuzz, MaxDiff, Diff, Scale };
+    enum {
+      Quality = 1000,
+      Duration,
+      Fps,
+      Delay,
+      Compare,
+      Mask,
+      Fuzz,
+      MaxDiff,
+      Diff,
+      Scale,
+      WaitFor,
+      WaitStable,
+      Timeout
+    };
     static const option Long[] = {{"list", no_argument, nullptr, 'l'},
                                   {"port", required_argument, nullptr, 'p'},
                                   {"output", required_argument, nullptr, 'o'},
@@ -143,12 +161,15 @@ class TOptionParser {
                                   {"max-diff", required_argument, nullptr, MaxDiff},
                                   {"diff", required_argument, nullptr, Diff},
                                   {"scale", required_argument, nullptr, Scale},
+                                  {"wait-for", required_argument, nullptr, WaitFor},
+                                  {"wait-stable", required_argument, nullptr, WaitStable},
+                                  {"timeout", required_argument, nullptr, Timeout},
                                   {"quiet", no_argument, nullptr, 'q'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {"version", no_argument, nullptr, 'V'},
                                   {nullptr, 0, nullptr, 0}};
     TCaptureOptions options;
-    bool intervalGiven = false, qualityGiven = false;
+    bool intervalGiven = false, qualityGiven = false, timeoutGiven = false;
     ::optind = 0;  // a fresh scan, also when parsing twice in one process
     ::opterr = 0;
     int argc = static_cast<int>(FArguments.size());
@@ -203,6 +224,17 @@ class TOptionParser {
         case Scale:
           options.Scale = ParseNumber("--scale", ::optarg, 1, 8);
           break;
+        case WaitFor:
+          options.WaitFor = ::optarg;
+          if (options.WaitFor.empty()) throw EUsage("--wait-for takes a picture's name, not \"\"");
+          break;
+        case WaitStable:
+          options.WaitStable = ParseSeconds("--wait-stable", ::optarg);
+          if (options.WaitStable <= 0) throw EUsage("--wait-stable takes seconds above 0");
+          break;
+        case Timeout:
+          options.Timeout = ParseSeconds("--timeout", ::optarg), timeoutGiven = true;
+          break;
         case 'c':
           options.Count = ParseNumber("--count", ::optarg, 0, 100000);
           break;
@@ -227,6 +259,8 @@ class TOptionParser {
     for (int i = ::optind; i < argc; ++i)
       SetOutput(options, FPointers[static_cast<std::size_t>(i)]);
     Check(options, intervalGiven);
+    bool waiting = !options.WaitFor.empty() || options.WaitStable > 0;
+    if (timeoutGiven && !waiting) throw EUsage("--timeout needs --wait-for or --wait-stable");
     if (qualityGiven && (options.Output.empty() || options.Output == "-" ||
                          FormatOfName(options.Output) != TPictureFormat::Jpeg))
       throw EUsage("--quality needs a .jpg or .jpeg output");
@@ -285,11 +319,16 @@ class TOptionParser {
     if (options.Duration > 0 && series) throw EUsage("--duration and --count exclude each other");
     if (options.Duration > 0 && options.Duration < MinimumDuration)
       throw EUsage("--duration is shorter than one frame (about 0.3 s)");
-    bool comparing = !options.Compare.empty();
+    bool waiting = !options.WaitFor.empty() || options.WaitStable > 0;
+    if (!options.WaitFor.empty() && options.WaitStable > 0)
+      throw EUsage("--wait-for and --wait-stable exclude each other");
+    if (waiting && (!options.Compare.empty() || series || animation || options.Output == "-"))
+      throw EUsage("a wait takes one picture, saved to a file when one is named");
+    bool comparing = !options.Compare.empty() || !options.WaitFor.empty() || options.WaitStable > 0;
     if (!comparing &&
         (!options.Rules.Masks.empty() || options.Rules.Fuzz > 0 || options.Rules.MaxDiff > 0))
       throw EUsage("--mask, --fuzz and --max-diff need --compare");
-    if (!options.Diff.empty() && !comparing) throw EUsage("--diff needs --compare");
+    if (!options.Diff.empty() && options.Compare.empty()) throw EUsage("--diff needs --compare");
     if (options.Scale > 1 && animation)
       throw EUsage("--scale enlarges pictures; animations keep the screen's size");
     if (comparing && (series || animation || options.Output == "-"))

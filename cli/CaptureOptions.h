@@ -24,14 +24,17 @@ struct TCaptureOptions {
   std::string Output;  // empty: Korbenit_yyyymmdd_hhnnss.png here; "-": PNG on stdout
   int Quality = 90;
   int Count = 1;
-  double Interval = 0;  // seconds from the start of one capture to the start of the next
-  double Duration = 0;  // seconds of continuous recording into an animation; 0: none
-  double Delay = 0;     // seconds to wait before the first picture
-  int Fps = 0;          // the most frames a second an animation keeps; 0: all
-  std::string Compare;  // a reference picture to compare the capture with
-  TCompareRules Rules;  // masks, fuzz and allowance of the comparison
-  std::string Diff;     // a PNG of the differences, with --compare
-  int Scale = 1;        // pictures written enlarged by this whole factor
+  double Interval = 0;    // seconds from the start of one capture to the start of the next
+  double Duration = 0;    // seconds of continuous recording into an animation; 0: none
+  double Delay = 0;       // seconds to wait before the first picture
+  int Fps = 0;            // the most frames a second an animation keeps; 0: all
+  std::string Compare;    // a reference picture to compare the capture with
+  TCompareRules Rules;    // masks, fuzz and allowance of the comparison
+  std::string Diff;       // a PNG of the differences, with --compare
+  int Scale = 1;          // pictures written enlarged by this whole factor
+  std::string WaitFor;    // a reference to wait for on the live screen
+  double WaitStable = 0;  // seconds the screen must stand still; 0: not waited for
+  double Timeout = 30;    // seconds a wait lasts at most
 };
 
 enum class TPictureFormat { Bmp, Jpeg, Png, Gif, WebP };

@@ -716,6 +716,48 @@ TEST(CaptureCommand, ACaptureComparedWithAReference) {
     EXPECT_THROW(ParseCaptureOptions(args), EUsage) << args[0] << " " << args[1];
 }
 
+// Waits on the live screen: for a frame the moving simulator will show, for one it never
+// shows, and for a screen that stands still; each says how long it waited.
+TEST(CaptureCommand, AWaitEndsWhenTheScreenComesOrAfterItsTimeout) {
+  TSimulatorProcess moving(KORBENIT_SIMULATOR, {"--moving"});
+  TSimulatorProcess still(KORBENIT_SIMULATOR, {});
+  TTempFolder folder;
+  auto save = [&](const std::vector<uint16_t>& words, const std::string& name) {
+    TFrame frame;
+    std::copy(words.begin(), words.end(), frame.Pixels.begin());
+    SavePngFile(PictureOf(frame), folder / name);
+  };
+  save(TDeviceModel::MovingScreen(4), "fourth.png");
+  save(TDeviceModel::TestPattern(), "never.png");
+  struct TRow {
+    std::vector<std::string> Args;
+    const TSimulatorProcess& Device;
+    int Exit;
+    const char* Says;
+  };
+  for (const TRow& row :
+       {TRow{{"--wait-for", folder / "fourth.png", "--timeout", "20", folder / "came.png"},
+             moving,
+             0,
+             "matched after "},
+        TRow{
+            {"--wait-for", folder / "never.png", "--timeout", "2"}, moving, 1, "no match after 2."},
+        TRow{{"--wait-stable", "0.5", "--timeout", "20"}, still, 0, "stable after "},
+        TRow{{"--wait-stable", "1", "--timeout", "2"}, moving, 1, "not stable after 2."}}) {
+    SCOPED_TRACE(row.Args[0] + " " + row.Args[1]);
+    std::vector<std::string> args = row.Args;
+    args.insert(args.end(), {"-p", row.Device.Name()});
+    TRun run = RunProgram(folder, args);
+    EXPECT_EQ(run.Exit, row.Exit) << run.Err;
+    EXPECT_EQ(run.Out.rfind(row.Says, 0), 0u) << run.Out;
+  }
+  TRun check = RunProgram(folder, {"--compare", folder / "fourth.png", "-p", still.Name()});
+  EXPECT_EQ(check.Exit, 1) << "the still screen is not the fourth frame";
+  QImage came(QString::fromStdString(folder / "came.png"));
+  QImage fourth(QString::fromStdString(folder / "fourth.png"));
+  EXPECT_TRUE(came == fourth) << "the matching frame is the one saved";
+}
+
 // A fake /sys/class/tty with one USB serial device and a virtual port.
 struct TFakeSysfs {
   TTempFolder Root;

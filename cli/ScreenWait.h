@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "CaptureCommand.h"
+
+namespace korbenit {
+
+// Waits on the live session (one opening of the port) until the screen matches the
+// reference (--wait-for) or has not changed for the time asked (--wait-stable), then
+// saves that picture when an output is named. Answers 0 when it came, 1 when the timeout
+// passed first, 2 for trouble.
+int WaitForScreen(const std::string& port, const TCaptureOptions& options,
+                  TCaptureSession& session);
+
+}  // namespace korbenit
