@@ -40,6 +40,10 @@ case "${1:-}" in
     wineboot -i >/dev/null 2>&1
     wineserver -w
     wine cmd /c exit >/dev/null 2>&1
+    # A server started without a display keeps its desktop without one: the tests start
+    # their own, under the display below.
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w
     rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/korbenit-test-*
     status=0
     # The window's tests make real windows: a display for them all.
