@@ -162,6 +162,7 @@ int CaptureSeries(const TCaptureOptions& options, TCaptureSession& session) {
   auto delay =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Delay));
   if (!session.Stop.SleepUntil(Clock::now() + delay)) return Stopped(session.Stop);
+  if (options.OnChange) return RecordChanges(port, options, session);
   if (animation && options.Duration > 0) return RecordDuration(port, names[0], options, session);
   if (animation) return RecordSeries(port, names[0], options, session);
   auto period =

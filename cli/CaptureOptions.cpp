@@ -42,6 +42,8 @@ const char* const CaptureUsage =
     "                        comparison's options apply); exit 0, or 1 after --timeout\n"
     "      --wait-stable S   capture until the screen has not changed for S seconds\n"
     "      --timeout S       how long a wait lasts at most (default 30)\n"
+    "      --on-change       in a series (--count N, or --duration S) keep a picture only\n"
+    "                        when the screen differs from the last one kept\n"
     "  -q, --quiet           no progress bar and no line for a saved picture\n"
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
@@ -143,7 +145,8 @@ class TOptionParser {
       Scale,
       WaitFor,
       WaitStable,
-      Timeout
+      Timeout,
+      OnChange
     };
     static const option Long[] = {{"list", no_argument, nullptr, 'l'},
                                   {"port", required_argument, nullptr, 'p'},
@@ -164,6 +167,7 @@ class TOptionParser {
                                   {"wait-for", required_argument, nullptr, WaitFor},
                                   {"wait-stable", required_argument, nullptr, WaitStable},
                                   {"timeout", required_argument, nullptr, Timeout},
+                                  {"on-change", no_argument, nullptr, OnChange},
                                   {"quiet", no_argument, nullptr, 'q'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {"version", no_argument, nullptr, 'V'},
@@ -231,6 +235,9 @@ class TOptionParser {
         case WaitStable:
           options.WaitStable = ParseSeconds("--wait-stable", ::optarg);
           if (options.WaitStable <= 0) throw EUsage("--wait-stable takes seconds above 0");
+          break;
+        case OnChange:
+          options.OnChange = true;
           break;
         case Timeout:
           options.Timeout = ParseSeconds("--timeout", ::optarg), timeoutGiven = true;
@@ -314,7 +321,11 @@ class TOptionParser {
       throw EUsage("--interval needs --count of 2 or more (or 0: until stopped)");
     bool animation = !options.Output.empty() && options.Output != "-" &&
                      IsAnimation(FormatOfName(options.Output));
-    if ((options.Duration > 0 || options.Fps > 0) && !animation)
+    if (options.OnChange &&
+        (animation || options.Output == "-" || (!series && options.Duration <= 0)))
+      throw EUsage("--on-change keeps the pictures of a series (--count or --duration) in files");
+    if ((options.Duration > 0 && !animation && !options.OnChange) ||
+        (options.Fps > 0 && !animation))
       throw EUsage("--duration and --fps need a .gif or .webp output");
     if (options.Duration > 0 && series) throw EUsage("--duration and --count exclude each other");
     if (options.Duration > 0 && options.Duration < MinimumDuration)
@@ -325,9 +336,9 @@ class TOptionParser {
     if (waiting && (!options.Compare.empty() || series || animation || options.Output == "-"))
       throw EUsage("a wait takes one picture, saved to a file when one is named");
     bool comparing = !options.Compare.empty() || !options.WaitFor.empty() || options.WaitStable > 0;
-    if (!comparing &&
+    if (!comparing && !options.OnChange &&
         (!options.Rules.Masks.empty() || options.Rules.Fuzz > 0 || options.Rules.MaxDiff > 0))
-      throw EUsage("--mask, --fuzz and --max-diff need --compare");
+      throw EUsage("--mask, --fuzz and --max-diff need --compare, a wait or --on-change");
     if (!options.Diff.empty() && options.Compare.empty()) throw EUsage("--diff needs --compare");
     if (options.Scale > 1 && animation)
       throw EUsage("--scale enlarges pictures; animations keep the screen's size");

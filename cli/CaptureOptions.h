@@ -35,6 +35,7 @@ struct TCaptureOptions {
   std::string WaitFor;    // a reference to wait for on the live screen
   double WaitStable = 0;  // seconds the screen must stand still; 0: not waited for
   double Timeout = 30;    // seconds a wait lasts at most
+  bool OnChange = false;  // a series keeps a picture only when the screen changed
 };
 
 enum class TPictureFormat { Bmp, Jpeg, Png, Gif, WebP };

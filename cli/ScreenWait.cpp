@@ -6,6 +6,7 @@
 
 #include "ImageFiles.h"
 #include "LiveSession.h"
+#include "OutputNames.h"
 
 namespace korbenit {
 namespace {
@@ -40,6 +41,29 @@ class TScreenWatch : public TLiveView {
   std::shared_ptr<const TFrame> FNewest;
   TFailure FFailure;
 };
+
+// The frame in the format its name asks for, enlarged as asked; a failure is reported.
+bool SaveFrame(const TFrame& frame, const std::string& name, const TCaptureOptions& options,
+               const std::string& port, TCaptureSession& session) {
+  try {
+    TPicture picture = EnlargedPicture(PictureOf(frame), options.Scale);
+    switch (FormatOfName(name)) {
+      case TPictureFormat::Bmp:
+        SaveBitmapFile(picture, name);
+        break;
+      case TPictureFormat::Jpeg:
+        SaveJpegFile(picture, name, options.Quality);
+        break;
+      default:
+        SavePngFile(picture, name);
+        break;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    ReportFailure(TFailure::Of(e), session.Err, port, name);
+    return false;
+  }
+}
 
 std::string Seconds(Clock::duration time) {
   char text[32];
@@ -102,24 +126,45 @@ int WaitForScreen(const std::string& port, const TCaptureOptions& options,
   session.Out << (reference ? "matched" : "stable") << " after " << Seconds(waited) << "\n";
   session.Out.flush();
   if (options.Output.empty()) return 0;
-  try {
-    TPicture picture = EnlargedPicture(PictureOf(*found), options.Scale);
-    switch (FormatOfName(options.Output)) {
-      case TPictureFormat::Bmp:
-        SaveBitmapFile(picture, options.Output);
-        break;
-      case TPictureFormat::Jpeg:
-        SaveJpegFile(picture, options.Output, options.Quality);
-        break;
-      default:
-        SavePngFile(picture, options.Output);
-        break;
+  return SaveFrame(*found, options.Output, options, port, session) ? 0 : 2;
+}
+
+int RecordChanges(const std::string& port, const TCaptureOptions& options,
+                  TCaptureSession& session) {
+  auto started = std::time(nullptr);
+  std::string base = options.Output.empty() ? DefaultPictureName(started) + ".png"
+                                            : WithTimeFields(options.Output, started);
+  auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(options.Duration));
+  TScreenWatch watch;
+  TLiveSession live(port, watch);
+  live.Start();
+  std::shared_ptr<const TFrame> kept;
+  int index = 0, code = 0;
+  while (!session.Stop.Requested() && (options.Duration <= 0 || Clock::now() < end) &&
+         (options.Count == 0 || index < options.Count)) {
+    auto frame = watch.Take();
+    if (!frame) {
+      session.Stop.Sleep(std::chrono::milliseconds(10));
+      continue;
     }
-  } catch (const std::exception& e) {
-    ReportFailure(TFailure::Of(e), session.Err, port, options.Output);
-    return 2;
+    if (kept && CompareScreens(*frame, *kept, options.Rules).Matches(options.Rules)) continue;
+    std::string name = SeriesName(base, ++index);
+    CheckOutputs({name}, options, session.OutIsTerminal);
+    if (!SaveFrame(*frame, name, options, port, session)) {
+      code = 1;
+      break;
+    }
+    if (!options.Quiet) session.Err << "saved " << name << "\n";
+    kept = frame;
   }
-  return 0;
+  live.Stop();
+  if (session.Stop.Requested()) return Stopped(session.Stop);
+  if (index == 0 && !watch.Failure().Empty()) {
+    ReportFailure(watch.Failure(), session.Err, port);
+    return 1;
+  }
+  return code;
 }
 
 }  // namespace korbenit

@@ -13,4 +13,10 @@ namespace korbenit {
 int WaitForScreen(const std::string& port, const TCaptureOptions& options,
                   TCaptureSession& session);
 
+// A series on the live session that keeps a picture only when the screen differs from
+// the last one kept (masks, fuzz and the allowance apply): --count pictures kept (0:
+// until stopped), or for --duration seconds. Numbered as series are.
+int RecordChanges(const std::string& port, const TCaptureOptions& options,
+                  TCaptureSession& session);
+
 }  // namespace korbenit

@@ -756,6 +756,19 @@ TEST(CaptureCommand, AWaitEndsWhenTheScreenComesOrAfterItsTimeout) {
   QImage came(QString::fromStdString(folder / "came.png"));
   QImage fourth(QString::fromStdString(folder / "fourth.png"));
   EXPECT_TRUE(came == fourth) << "the matching frame is the one saved";
+  // A series on change: a moving screen gives a picture per frame, a still one only one.
+  for (const auto& [device, options, kept] :
+       std::vector<std::tuple<const TSimulatorProcess*, std::vector<std::string>, int>>{
+           {&moving, {"-c", "3"}, 3}, {&still, {"--duration", "3"}, 1}}) {
+    TTempFolder series;
+    std::vector<std::string> args = {"-q",           "--on-change", "-p",
+                                     device->Name(), "-o",          series / "change.png"};
+    args.insert(args.end(), options.begin(), options.end());
+    TRun run = RunProgram(series, args);
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(static_cast<int>(series.EntryCount()), kept) << options[0];
+    EXPECT_TRUE(fs::exists(series / "change_001.png"));
+  }
 }
 
 // A fake /sys/class/tty with one USB serial device and a virtual port.
