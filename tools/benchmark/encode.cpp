@@ -1,6 +1,7 @@
 // Animation encoding benchmark: the moving test screen and a noisy frame of 65536
 // colours through the GIF and WebP writers. Prints key=value lines: the cost of a frame,
-// the size of 100 frames of the moving screen, and RSS growth over a long recording.
+// the size of 100 frames of the moving screen, and RSS growth over a long recording; and
+// what comparing one frame with a reference costs (masked, with fuzz: the slow way).
 //   korbenit-encode-bench [--frames N]      (default 1000)
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "AnimationFile.h"
 #include "DeviceModel.h"
 #include "Measure.h"
+#include "ScreenCheck.h"
 #include "ScreenProtocol.h"
 
 namespace {
@@ -82,5 +84,17 @@ int main(int argc, char** argv) {
     std::printf("%s_ms_per_noisy_frame=%.1f\n%s_rss_growth_mb_%d_frames=%.1f\n", name,
                 noise.MsPerFrame, name, frames, growth);
   }
+  korbenit::TFrame a, b;
+  auto first = korbenit::TDeviceModel::MovingScreen(1),
+       second = korbenit::TDeviceModel::MovingScreen(2);
+  std::copy(first.begin(), first.end(), a.Pixels.begin());
+  std::copy(second.begin(), second.end(), b.Pixels.begin());
+  korbenit::TCompareRules rules{{{0, 0, 240, 40}, {100, 300, 20, 20}}, 8, 0};
+  int differing = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 1000; ++i) differing += korbenit::CompareScreens(a, b, rules).Pixels;
+  std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
+  std::printf("compare_us_per_frame=%.1f\ncompare_differing_pixels=%d\n", spent.count() / 1000,
+              differing / 1000);
   return 0;
 }
