@@ -13,8 +13,9 @@ constexpr std::size_t RoomForAFrame = 1 << 20;
 
 }  // namespace
 
-TRecording::TRecording(const std::string& path, TAnimationFormat format)
-    : FFile(CreateAnimationFile(path, format, ScreenWidth, ScreenHeight)),
+TRecording::TRecording(const std::string& path, TAnimationFormat format, int scale)
+    : FFile(CreateAnimationFile(path, format, ScreenWidth * scale, ScreenHeight * scale)),
+      FScale(scale),
       FThread([this] { Encode(); }) {}
 
 // An abandoned recording drops what is queued; a finish in the background is waited for.
@@ -115,7 +116,8 @@ void TRecording::Encode() noexcept {
     bool cutShort = false;
     try {
       if (FFile->ReserveAhead(RoomForAFrame))
-        FFile->AddFrame(RgbOf(*job.Frame), job.DurationMs);
+        FFile->AddFrame(EnlargedRgb(RgbOf(*job.Frame), ScreenWidth, ScreenHeight, FScale),
+                        job.DurationMs);
       else
         failure = TFailure::Of(EWriteError(TFailureKind::DiskFull)), cutShort = true;
     } catch (const std::exception& e) {

@@ -25,7 +25,8 @@ class TRecording {
   using TClock = std::chrono::steady_clock;
 
   // Raises EFCreateError, before anything is written, when no file can be made at path.
-  TRecording(const std::string& path, TAnimationFormat format);
+  // Each frame is enlarged scale times by whole pixels.
+  TRecording(const std::string& path, TAnimationFormat format, int scale = 1);
   TRecording(const TRecording&) = delete;
   TRecording& operator=(const TRecording&) = delete;
   ~TRecording();
@@ -58,6 +59,7 @@ class TRecording {
   TFailure WriteOut() noexcept;
 
   std::unique_ptr<TAnimationFile> FFile;
+  int FScale = 1;
   std::shared_ptr<const TFrame> FPending;
   std::chrono::milliseconds FRecorded{0};
   int FAdded = 0;

@@ -21,8 +21,10 @@ class TAnimationCapture : public TLiveView {
   TAnimationCapture(const std::string& name, const TCaptureOptions& options)
       : FName(name),
         FOptions(options),
-        FRecording(name, FormatOfName(name) == TPictureFormat::Gif ? TAnimationFormat::Gif
-                                                                   : TAnimationFormat::WebP) {}
+        FRecording(name,
+                   FormatOfName(name) == TPictureFormat::Gif ? TAnimationFormat::Gif
+                                                             : TAnimationFormat::WebP,
+                   options.Scale) {}
 
   // From the live session's thread, or from the series' captures. A frame that came
   // after the recording's end is not part of it.

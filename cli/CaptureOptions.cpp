@@ -37,7 +37,7 @@ const char* const CaptureUsage =
     "      --max-diff N      let up to N pixels differ\n"
     "      --diff OUT.png    a picture of the differences: the capture greyed, differing\n"
     "                        pixels red, masks outlined in blue\n"
-    "      --scale N         write pictures enlarged N times (1 to 8), crisp\n"
+    "      --scale N         write pictures and animations enlarged N times (1 to 8)\n"
     "      --wait-for REF    capture continuously until the screen matches REF (the\n"
     "                        comparison's options apply); exit 0, or 1 after --timeout\n"
     "      --wait-stable S   capture until the screen has not changed for S seconds\n"
@@ -340,8 +340,6 @@ class TOptionParser {
         (!options.Rules.Masks.empty() || options.Rules.Fuzz > 0 || options.Rules.MaxDiff > 0))
       throw EUsage("--mask, --fuzz and --max-diff need --compare, a wait or --on-change");
     if (!options.Diff.empty() && options.Compare.empty()) throw EUsage("--diff needs --compare");
-    if (options.Scale > 1 && animation)
-      throw EUsage("--scale enlarges pictures; animations keep the screen's size");
     if (comparing && (series || animation || options.Output == "-"))
       throw EUsage("--compare takes one picture, saved to a file when one is named");
     if (animation && NumberPatternOf(named))

@@ -1,5 +1,7 @@
 #include "Picture.h"
 
+#include <algorithm>
+
 #include "ImageFiles.h"
 #include "RuntimePlatform.h"
 
@@ -62,6 +64,16 @@ TPicture EnlargedPicture(const TPicture& picture, int factor) {
     for (int x = 0; x < large.Width(); ++x) out[x] = in[x / factor];
   }
   return large;
+}
+
+std::vector<uint8_t> EnlargedRgb(std::vector<uint8_t> rgb, int width, int height, int factor) {
+  if (factor <= 1) return rgb;
+  std::size_t large = static_cast<std::size_t>(width) * factor;
+  std::vector<uint8_t> out(large * 3 * static_cast<std::size_t>(height) * factor);
+  for (std::size_t y = 0; y < static_cast<std::size_t>(height) * factor; ++y)
+    for (std::size_t x = 0; x < large; ++x)
+      std::copy_n(&rgb[((y / factor) * width + x / factor) * 3], 3, &out[(y * large + x) * 3]);
+  return out;
 }
 
 }  // namespace korbenit

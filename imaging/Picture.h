@@ -52,6 +52,9 @@ class TPicture {
 // that it stays crisp; the picture itself for a factor of 1.
 TPicture EnlargedPicture(const TPicture& picture, int factor);
 
+// Red, green, blue bytes of width x height pixels enlarged the same way.
+std::vector<uint8_t> EnlargedRgb(std::vector<uint8_t> rgb, int width, int height, int factor);
+
 // One row as red, green, blue bytes, whatever the depth: row holds 3 x Width bytes.
 void RgbRow(const TPicture& picture, int y, std::vector<uint8_t>& row);
 

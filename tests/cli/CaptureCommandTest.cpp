@@ -475,6 +475,7 @@ TEST(CaptureCommand, TerminalsGetWhatFitsThem) {
 struct TAnimation {
   int Frames = -1;
   int LengthMs = 0;
+  int Width = 0;
 };
 
 TAnimation GifAnimation(const std::string& path) {
@@ -483,6 +484,7 @@ TAnimation GifAnimation(const std::string& path) {
   GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
   if (gif && DGifSlurp(gif) == GIF_OK) {
     animation.Frames = gif->ImageCount;
+    animation.Width = gif->SWidth;
     for (int i = 0; i < gif->ImageCount; ++i) {
       GraphicsControlBlock control{};
       DGifSavedExtensionToGCB(gif, i, &control);
@@ -501,6 +503,7 @@ TAnimation WebPAnimation(const std::string& path) {
   WebPIterator frame;
   if (demux && WebPDemuxGetFrame(demux, 1, &frame)) {
     animation.Frames = static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT));
+    animation.Width = static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH));
     do animation.LengthMs += frame.duration;
     while (WebPDemuxNextFrame(&frame));
     WebPDemuxReleaseIterator(&frame);
@@ -524,7 +527,7 @@ TEST(CaptureCommand, AnAnimationHoldsTheSeriesOrTheDuration) {
   for (const TRow& row : {TRow{{"-c", "3", "-i", "0.4"}, "tour.gif", 3, 3, 1200},
                           TRow{{"-c", "3"}, "three.webp", 3, 3, -1},
                           TRow{{"--duration", "1.5"}, "clip.webp", 3, 100, 1500},
-                          TRow{{"--duration", "1.5"}, "clip.gif", 3, 100, 1500},
+                          TRow{{"--duration", "1.5", "--scale", "2"}, "clip.gif", 3, 100, 1500},
                           TRow{{"--duration", "1.5", "--fps", "1"}, "slow.gif", 1, 2, 1500}}) {
     SCOPED_TRACE(row.Name);
     TTempFolder folder;
@@ -540,6 +543,8 @@ TEST(CaptureCommand, AnAnimationHoldsTheSeriesOrTheDuration) {
         name.ends_with(".gif") ? GifAnimation(folder / row.Name) : WebPAnimation(folder / row.Name);
     EXPECT_GE(animation.Frames, row.LeastFrames);
     EXPECT_LE(animation.Frames, row.MostFrames);
+    bool scaled = std::find(row.Options.begin(), row.Options.end(), "--scale") != row.Options.end();
+    EXPECT_EQ(animation.Width, scaled ? 480 : 240);
     if (row.LengthMs >= 0) {
       EXPECT_NEAR(animation.LengthMs, row.LengthMs, 200);
     } else {
