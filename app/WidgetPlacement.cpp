@@ -144,14 +144,15 @@ int32_t TWidgetPlacementWindow::PixelsPerInch() const {
 
 // Enough of the title bar to grab it (40 pixels wide, half its height) on some screen.
 bool TWidgetPlacementWindow::TitleBarReachable(const TPlacementRect& frame) const {
-  constexpr int Grip = 40;
   int titleHeight = std::max(FrameMargins().top(), 20);
   int64_t width = int64_t{frame.Right} - frame.Left;
   if (width <= 0 || width > INT32_MAX || int64_t{frame.Top} + titleHeight > INT32_MAX) return false;
-  QRect title(frame.Left, frame.Top, static_cast<int>(width), titleHeight);
+  TPlacementRect title{frame.Left, frame.Top, frame.Right, frame.Top + titleHeight};
   for (QScreen* screen : QGuiApplication::screens()) {
-    QRect shared = screen->availableGeometry() & title;
-    if (shared.width() >= Grip && shared.height() * 2 >= titleHeight) return true;
+    QRect area = screen->availableGeometry();
+    if (TitleBarGrippable(title, {area.left(), area.top(), area.left() + area.width(),
+                                  area.top() + area.height()}))
+      return true;
   }
   return false;
 }

@@ -8,6 +8,15 @@
 #include "RuntimeErrors.h"
 
 namespace korbenit {
+
+bool TitleBarGrippable(const TPlacementRect& title, const TPlacementRect& workArea) {
+  constexpr int64_t Grip = 40;
+  int64_t width =
+      std::min<int64_t>(title.Right, workArea.Right) - std::max<int64_t>(title.Left, workArea.Left);
+  int64_t height =
+      std::min<int64_t>(title.Bottom, workArea.Bottom) - std::max<int64_t>(title.Top, workArea.Top);
+  return width >= Grip && height > 0 && height * 2 >= int64_t{title.Bottom} - title.Top;
+}
 namespace {
 
 // The fields of a stored position, split at commas and blanks (a run of them counts as

@@ -40,6 +40,11 @@ struct TPlacementOptions {
   bool Location = true;
 };
 
+// Whether a window's title bar (the strip title) can be grabbed on a screen's work area:
+// at least 40 pixels of its width and half its height lie there. The rule every window
+// toolkit's TitleBarReachable applies to each of its screens.
+bool TitleBarGrippable(const TPlacementRect& title, const TPlacementRect& workArea);
+
 // What the placement needs of its window; a window toolkit implements it.
 class TPlacementWindow {
  public:

@@ -77,20 +77,18 @@ int32_t TWin32PlacementWindow::BorderSize(TFormBorderStyle style) const {
 namespace {
 
 struct TTitleSearch {
-  RECT Title;
+  TPlacementRect Title;
   bool Found = false;
 };
 
-// At least 40 pixels of the title bar, and half its height, on one monitor's work area.
+// The title bar grippable on one monitor's work area.
 BOOL CALLBACK LookAtMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
   auto& search = *reinterpret_cast<TTitleSearch*>(data);
   MONITORINFO info{};
   info.cbSize = sizeof info;
   if (!::GetMonitorInfoW(monitor, &info)) return TRUE;
-  RECT shared{};
-  if (::IntersectRect(&shared, &info.rcWork, &search.Title) && shared.right - shared.left >= 40 &&
-      (shared.bottom - shared.top) * 2 >= search.Title.bottom - search.Title.top)
-    search.Found = true;
+  const RECT& work = info.rcWork;
+  search.Found = TitleBarGrippable(search.Title, {work.left, work.top, work.right, work.bottom});
   return !search.Found;
 }
 
@@ -99,7 +97,7 @@ BOOL CALLBACK LookAtMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
 bool TWin32PlacementWindow::TitleBarReachable(const TPlacementRect& frame) const {
   int titleHeight = std::max(::GetSystemMetrics(SM_CYCAPTION), 20);
   if (frame.Right <= frame.Left || frame.Top > INT32_MAX - titleHeight) return false;
-  TTitleSearch search{{frame.Left, frame.Top, frame.Right, frame.Top + titleHeight}};
+  TTitleSearch search{{frame.Left, frame.Top, frame.Right, frame.Top + titleHeight}, false};
   ::EnumDisplayMonitors(nullptr, nullptr, LookAtMonitor, reinterpret_cast<LPARAM>(&search));
   return search.Found;
 }

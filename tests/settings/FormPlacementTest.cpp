@@ -252,3 +252,23 @@ TEST(FormPlacement, DestructionSavesOnlyWhatNoCloseSaved) {
 
 }  // namespace
 }  // namespace korbenit
+
+namespace korbenit {
+namespace {
+
+// A title bar counts as reachable with 40 pixels of its width and half its height on a
+// screen's work area.
+TEST(FormPlacement, ATitleBarIsGrippableWithEnoughOfItOnAScreen) {
+  const TPlacementRect screen{0, 0, 1280, 984};
+  for (const auto& [title, grippable] : std::vector<std::pair<TPlacementRect, bool>>{
+           {{100, 100, 405, 120}, true},
+           {{1240, 100, 1545, 120}, true},   // 40 pixels left on the screen
+           {{1241, 100, 1546, 120}, false},  // 39
+           {{100, 974, 405, 994}, true},     // half its height
+           {{100, 975, 405, 995}, false},    // less than half
+           {{100, -30, 405, -10}, false}})   // above the screen
+    EXPECT_EQ(TitleBarGrippable(title, screen), grippable) << title.Left << "," << title.Top;
+}
+
+}  // namespace
+}  // namespace korbenit
