@@ -68,6 +68,7 @@ void TLiveCanvas::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
   painter.setTransform(place);
   painter.drawImage(QPointF(0, 0), Picture);
+  if (!Overlay.isNull()) painter.drawImage(QPointF(0, 0), Overlay);
 }
 
 }  // namespace korbenit

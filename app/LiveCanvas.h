@@ -12,7 +12,8 @@ class TLiveCanvas : public QWidget {
  public:
   using QWidget::QWidget;
   QImage Picture;
-  int Zoom = 2;  // 0: the largest that fits
+  QImage Overlay;  // drawn over the picture the same way where not null; mostly clear
+  int Zoom = 2;    // 0: the largest that fits
   int QuarterTurns = 0;
   // The zoom in screen pixels per device pixel, whole on any screen scale.
   int PhysicalZoom() const;

@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QMetaObject>
 #include <QPainter>
 #include <QScreen>
@@ -27,6 +29,8 @@ namespace {
 
 constexpr int MaxZoom = 6;
 constexpr std::size_t RateFrames = 10;
+// The differing pixels, strong enough to see at once, the picture still showing beneath.
+constexpr QRgb DifferenceColour = 0xD0FF0000u;
 
 // The raster's 32-bit pixels are blue, green, red and 255 in memory, as the frame's
 // conversion writes them.
@@ -71,6 +75,10 @@ TLive::TLive(TLiveHost host, QWidget* parent)
       cbRecordFormat->setCurrentIndex(FHost.Settings->ReadStr("LiveView\\RecordFormat", "GIF") ==
                                       "WebP");
     });
+    QString reference = QString::fromStdString(FHost.Settings->ReadStr("LiveView\\Reference", ""));
+    if (FHost.Settings->ReadInt("LiveView\\Compare", 0) && !reference.isEmpty())
+      CompareWith(reference);
+    ActDifferences->setChecked(FHost.Settings->ReadInt("LiveView\\Differences", 0));
   }
   FitWindow();
 }
@@ -84,10 +92,34 @@ void TLive::BuildControls() {
   Canvas = new TLiveCanvas(this);
   ButRotate = new QPushButton(QStringLiteral("Rotate"), this);
   ButPause = new QPushButton(QStringLiteral("Pause"), this);
-  ButSnapshot = new QPushButton(QStringLiteral("Snapshot"), this);
+  ButSnapshot = new QToolButton(this);
+  ButSnapshot->setText(QStringLiteral("Snapshot"));
+  ButSnapshot->setPopupMode(QToolButton::MenuButtonPopup);
+  ButSnapshot->setFocusPolicy(Qt::NoFocus);
+  auto* enlarged = new QMenu(ButSnapshot);
+  for (int scale : {2, 3, 4})
+    enlarged->addAction(QStringLiteral("Snapshot %1x").arg(scale), this,
+                        [this, scale] { Snapshot(scale); });
+  ButSnapshot->setMenu(enlarged);
   ButRecord = new QPushButton(QStringLiteral("Record"), this);
-  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot, ButRecord})
-    button->setFocusPolicy(Qt::NoFocus);
+  ButCompare = new QToolButton(this);
+  ButCompare->setText(QStringLiteral("Compare..."));
+  ButCompare->setPopupMode(QToolButton::MenuButtonPopup);
+  ButCompare->setFocusPolicy(Qt::NoFocus);
+  auto* comparing = new QMenu(ButCompare);
+  ActDifferences = comparing->addAction(QStringLiteral("Show differences"));
+  ActDifferences->setCheckable(true);
+  ActDifferences->setShortcut(QKeySequence(Qt::Key_D));
+  ActDifferences->setEnabled(false);
+  ActStopComparing = comparing->addAction(QStringLiteral("Stop comparing"));
+  ActStopComparing->setEnabled(false);
+  ButCompare->setMenu(comparing);
+  // The menu's shortcut works in the whole window, not only while the menu is open.
+  addAction(ActDifferences);
+  connect(ButCompare, &QToolButton::clicked, this,
+          [this] { RunHandler([this] { ChooseReference(); }); });
+  connect(ActDifferences, &QAction::toggled, this, [this](bool on) { ShowDifferences(on); });
+  connect(ActStopComparing, &QAction::triggered, this, [this] { StopComparing(); });
   connect(ButRecord, &QPushButton::clicked, this, [this] { ToggleRecording(); });
   cbRecordFormat = new QComboBox(this);
   cbRecordFormat->addItems({QStringLiteral("GIF"), QStringLiteral("WebP")});
@@ -102,19 +134,23 @@ void TLive::BuildControls() {
       QFontMetrics(bold).horizontalAdvance(QStringLiteral("REC 00:00  0000 frames")));
   connect(ButRotate, &QPushButton::clicked, this, [this] { Rotate(); });
   connect(ButPause, &QPushButton::clicked, this, [this] { TogglePause(); });
-  connect(ButSnapshot, &QPushButton::clicked, this, [this] { Snapshot(); });
+  connect(ButSnapshot, &QToolButton::clicked, this, [this] { Snapshot(); });
   StatusBar = new QStatusBar(this);
   StatusBar->setSizeGripEnabled(false);
   RateLabel = new QLabel(StatusBar);
   RateLabel->setFixedWidth(RateLabel->fontMetrics().horizontalAdvance(
       QStringLiteral("99.9 frames/s, 9999 ms a frame, 99999 received")));
   RateLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  CompareLabel = new QLabel(StatusBar);
+  CompareLabel->hide();
+  StatusBar->addPermanentWidget(CompareLabel);
   StatusBar->addPermanentWidget(RateLabel);
   auto* buttons = new QHBoxLayout;
-  for (QPushButton* button : {ButRotate, ButPause, ButSnapshot, ButRecord})
+  for (QWidget* button :
+       std::initializer_list<QWidget*>{ButRotate, ButPause, ButSnapshot, ButRecord, cbRecordFormat})
     buttons->addWidget(button);
-  buttons->addWidget(cbRecordFormat);
   buttons->addWidget(RecMark);
+  buttons->addWidget(ButCompare);
   buttons->addStretch();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 0);
@@ -204,6 +240,7 @@ void TLive::TakeArrivals() {
     // Waiting is over; any other message stays until the next action.
     FDeviceLost = false;
     if (std::exchange(FWaiting, false)) ShowStatus({});
+    CompareFrame();
   }
   if (arrivals.Failure) {
     EndRecording();  // a lost device ends it; what was recorded is kept
@@ -296,7 +333,7 @@ QImage TLive::Frame() const {
   return FFrame ? ImageOf(*FFrame) : QImage();
 }
 
-QString TLive::Snapshot() {
+QString TLive::Snapshot(int scale) {
   if (!FFrame) {
     ShowStatus(QStringLiteral("No complete frame yet"));
     return {};
@@ -304,9 +341,10 @@ QString TLive::Snapshot() {
   int type = FHost.SnapshotType ? FHost.SnapshotType() : 1;
   QString extension = type == 2 ? QStringLiteral(".jpg") : QStringLiteral(".bmp");
   QString folder = FHost.SnapshotFolder ? FHost.SnapshotFolder() : QStringLiteral(".");
-  QString path = FreeFileName(folder, TimeStampedName(), extension);
+  QString name = TimeStampedName() + (scale > 1 ? QStringLiteral("_%1x").arg(scale) : QString());
+  QString path = FreeFileName(folder, name, extension);
   try {
-    TPicture picture = PictureOf(*FFrame);
+    TPicture picture = EnlargedPicture(PictureOf(*FFrame), scale);
     if (type == 2)
       SaveJpegFile(picture, path.toStdString());
     else
@@ -316,7 +354,7 @@ QString TLive::Snapshot() {
     ShowFailure(TFailure::Of(e));
     return {};
   }
-  QString name = QFileInfo(path).fileName();
+  name = QFileInfo(path).fileName();
   ShowStatus(QStringLiteral("Saved as: ") + name, path);
   return name;
 }
@@ -414,6 +452,85 @@ void TLive::ShowRecording() {
                        .arg(seconds / 60)
                        .arg(seconds % 60, 2, 10, QChar('0'))
                        .arg(FRecording->Frames()));
+}
+
+// The dialog starts at the reference kept from before, else in the snapshots' folder,
+// where a picture to compare with is most likely saved.
+void TLive::ChooseReference() {
+  QString kept = FHost.Settings
+                     ? QString::fromStdString(FHost.Settings->ReadStr("LiveView\\Reference", ""))
+                     : QString();
+  QString start = !kept.isEmpty()        ? kept
+                  : FHost.SnapshotFolder ? FHost.SnapshotFolder()
+                                         : QString();
+  QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Compare with"), start,
+                                              QStringLiteral("Pictures (*.png *.bmp)"));
+  if (!path.isEmpty()) CompareWith(path);
+}
+
+bool TLive::CompareWith(const QString& path) {
+  try {
+    FReference = ReadReference(path.toStdString(), {});
+  } catch (const std::exception& e) {
+    QApplication::beep();
+    StopComparing();
+    ShowFailure(TFailure::Of(e));
+    return false;
+  }
+  if (FHost.Settings) {
+    RunHandler([this, &path] {
+      FHost.Settings->WriteStr("LiveView\\Reference", path.toStdString());
+      FHost.Settings->WriteInt("LiveView\\Compare", 1);
+    });
+  }
+  ActDifferences->setEnabled(true);
+  ActStopComparing->setEnabled(true);
+  CompareLabel->setToolTip(QStringLiteral("Compared with ") + path);
+  CompareLabel->show();
+  CompareFrame();
+  return true;
+}
+
+// The reference stays in the settings for the next "Compare...".
+void TLive::StopComparing() {
+  FReference.reset();
+  ActDifferences->setEnabled(false);
+  ActStopComparing->setEnabled(false);
+  CompareLabel->hide();
+  Canvas->Overlay = QImage();
+  Canvas->update();
+  if (FHost.Settings) RunHandler([this] { FHost.Settings->WriteInt("LiveView\\Compare", 0); });
+}
+
+void TLive::ShowDifferences(bool shown) {
+  if (FHost.Settings)
+    RunHandler([this, shown] { FHost.Settings->WriteInt("LiveView\\Differences", shown); });
+  if (!shown) Canvas->Overlay = QImage();
+  CompareFrame();
+  Canvas->update();
+}
+
+// On the transfer's own colours, exactly: any pixel that is not the reference's differs.
+void TLive::CompareFrame() {
+  if (!FReference || !FFrame) return;
+  std::vector<uint8_t> differing;
+  bool painted = ActDifferences->isChecked();
+  TCompareRules exact;
+  TScreenDifference difference =
+      CompareScreens(*FFrame, FReference->Screen, exact, painted ? &differing : nullptr);
+  CompareLabel->setText(QString::fromStdString(DescribeDifference(difference, exact)));
+  CompareLabel->setStyleSheet(difference.Pixels ? QStringLiteral("color: #d00000")
+                                                : QStringLiteral("color: #007000"));
+  if (!painted) return;
+  QImage overlay(ScreenWidth, ScreenHeight, QImage::Format_ARGB32);
+  overlay.fill(Qt::transparent);
+  for (int y = 0; y < ScreenHeight; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(overlay.scanLine(y));
+    for (int x = 0; x < ScreenWidth; ++x)
+      if (differing[std::size_t{ScreenWidth} * y + x]) row[x] = DifferenceColour;
+  }
+  Canvas->Overlay = std::move(overlay);
+  Canvas->update();
 }
 
 void TLive::wheelEvent(QWheelEvent* event) {

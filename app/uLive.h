@@ -6,18 +6,21 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QWidget>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "AppStorage.h"
 #include "LiveBridge.h"
 #include "LiveCanvas.h"
 #include "LiveSession.h"
 #include "Recording.h"
+#include "ScreenCheck.h"
 
 namespace korbenit {
 
@@ -37,7 +40,8 @@ struct TLiveHost {
 // The live view: the device's screen mirrored while it is open, newest lines over the
 // previous frame. Keys: Ctrl+plus and Ctrl+minus zoom (Ctrl+wheel too), Ctrl+0 fits the
 // window, R turns, Space pauses, S takes a snapshot into FILEDIR, Ctrl+S saves through
-// the dialog, Ctrl+C copies, Ctrl+R starts and ends a recording into FILEDIR.
+// the dialog, Ctrl+C copies, Ctrl+R starts and ends a recording into FILEDIR, D shows and
+// hides the differences from the reference while comparing.
 class TLive : public QWidget {
  public:
   explicit TLive(TLiveHost host, QWidget* parent = nullptr);
@@ -46,12 +50,17 @@ class TLive : public QWidget {
   TLiveCanvas* Canvas;
   QPushButton* ButRotate;
   QPushButton* ButPause;
-  QPushButton* ButSnapshot;
+  QToolButton* ButSnapshot;  // its menu saves enlarged: 2x, 3x, 4x
   QPushButton* ButRecord;
+  // "Compare..." picks a reference; its menu shows the differences or ends comparing.
+  QToolButton* ButCompare;
+  QAction* ActDifferences;  // paints the differing pixels over the picture
+  QAction* ActStopComparing;
   QComboBox* cbRecordFormat;  // GIF or WebP
   QLabel* RecMark;            // the red "REC" with time and frames while recording
   QStatusBar* StatusBar;
-  QLabel* RateLabel;  // the frame rate, beside the messages so it never hides them
+  QLabel* RateLabel;     // the frame rate, beside the messages so it never hides them
+  QLabel* CompareLabel;  // each frame against the reference: "match" or "differ: ..."
 
   // Mirrors the host's port; the port stays held until paused, suspended or closed.
   void Start();
@@ -63,9 +72,9 @@ class TLive : public QWidget {
   void ResumeAfterSuspend();
   void SetZoom(int zoom);
   void Rotate();
-  // Saves the newest complete frame; answers the file's name, or "" after a failure
-  // (its message in the status line).
-  QString Snapshot();
+  // Saves the newest complete frame, each pixel scale x scale; answers the file's name,
+  // or "" after a failure (its message in the status line).
+  QString Snapshot(int scale = 1);
   void CopyFrame();
   void SaveFrameAs();
   // Starts a recording, or ends the one running (the file's name, or the writer's error,
@@ -77,6 +86,12 @@ class TLive : public QWidget {
   // The newest complete frame's number in the session, 0 before the first.
   uint64_t FrameNumber() const { return FFrame ? FFrame->Number : 0; }
   const QString& StatusText() const { return FStatusText; }
+  // Compares every frame with the picture at path from now on, also in later sessions;
+  // false, with the reason in the status line, for a picture that cannot be one.
+  bool CompareWith(const QString& path);
+  void StopComparing();
+  bool Comparing() const { return FReference.has_value(); }
+  void ShowDifferences(bool shown);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -96,6 +111,8 @@ class TLive : public QWidget {
   void EndRecording();
   void RecordingEnded(TRecording* ending, const QString& name, const TFailure& failure);
   void ShowRecording();
+  void ChooseReference();
+  void CompareFrame();
 
   TLiveHost FHost;
   std::unique_ptr<TLiveBridge> FBridge;
@@ -104,6 +121,7 @@ class TLive : public QWidget {
   QString FRecordingName;
   QTimer FRecordingClock;
   std::shared_ptr<const TFrame> FFrame;
+  std::optional<TReference> FReference;
   std::deque<std::chrono::steady_clock::time_point> FFrameTimes;
   QTimer FRepaint;
   QString FStatusText;

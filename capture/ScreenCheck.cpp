@@ -44,14 +44,16 @@ TReference ReadReference(const std::string& path, const TCompareRules& rules) {
 }
 
 TScreenDifference CompareScreens(const TFrame& screen, const TFrame& reference,
-                                 const TCompareRules& rules) {
+                                 const TCompareRules& rules, std::vector<uint8_t>* differing) {
   TScreenDifference difference;
+  if (differing) differing->assign(std::size_t{ScreenWidth} * ScreenHeight, 0);
   int left = ScreenWidth, top = ScreenHeight, right = -1, bottom = -1;
   for (int y = 0; y < ScreenHeight; ++y) {
     const uint16_t *a = screen.Line(y), *b = reference.Line(y);
     for (int x = 0; x < ScreenWidth; ++x) {
       if (Near(a[x], b[x], rules.Fuzz) || Masked(x, y, rules.Masks)) continue;
       ++difference.Pixels;
+      if (differing) (*differing)[std::size_t{ScreenWidth} * y + x] = 1;
       left = std::min(left, x), right = std::max(right, x);
       top = std::min(top, y), bottom = std::max(bottom, y);
     }
@@ -62,16 +64,17 @@ TScreenDifference CompareScreens(const TFrame& screen, const TFrame& reference,
 
 TPicture DifferencePicture(const TFrame& screen, const TFrame& reference,
                            const TCompareRules& rules) {
+  std::vector<uint8_t> differing;
+  CompareScreens(screen, reference, rules, &differing);
   TPicture picture = TPicture::Blank(ScreenWidth, ScreenHeight, 32);
   for (int y = 0; y < ScreenHeight; ++y) {
     auto* row = reinterpret_cast<uint32_t*>(picture.MutableRow(y));
     for (int x = 0; x < ScreenWidth; ++x) {
-      uint16_t a = screen.Line(y)[x], b = reference.Line(y)[x];
-      TColor c = ConvertPixel(a);
+      TColor c = ConvertPixel(screen.Line(y)[x]);
       // A light grey of the screen's brightness, so that red and blue stand out.
       uint32_t grey = 128 + (RedOf(c) * 30 + GreenOf(c) * 59 + BlueOf(c) * 11) / 200;
       row[x] = 0xFF000000u | grey << 16 | grey << 8 | grey;
-      if (!Near(a, b, rules.Fuzz) && !Masked(x, y, rules.Masks)) row[x] = 0xFFFF0000u;
+      if (differing[std::size_t{ScreenWidth} * y + x]) row[x] = 0xFFFF0000u;
     }
   }
   for (const TScreenRegion& m : rules.Masks)

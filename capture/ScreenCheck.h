@@ -41,9 +41,11 @@ struct TReference {
 // not 240 x 320, or a JPEG compared without fuzz.
 TReference ReadReference(const std::string& path, const TCompareRules& rules);
 
-// Compares a screen with a reference on the transfer's own colours.
+// Compares a screen with a reference on the transfer's own colours. Where differing is
+// given, it gets one byte a pixel, row by row: 1 where the pixel differs, else 0.
 TScreenDifference CompareScreens(const TFrame& screen, const TFrame& reference,
-                                 const TCompareRules& rules);
+                                 const TCompareRules& rules,
+                                 std::vector<uint8_t>* differing = nullptr);
 
 // A picture where the differences stand out: the screen greyed, the differing pixels
 // red, the masks outlined in blue.

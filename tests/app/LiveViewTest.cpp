@@ -165,13 +165,19 @@ TEST(LiveView, SnapshotsGoToTheFolderUnderNamesOfTheirOwn) {
   QImage saved(QString::fromStdString(rig.SnapshotFolder) + '/' + name);
   EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32), rig.Live->Frame());
   EXPECT_EQ(rig.Live->StatusText(), "Saved as: " + name);
+  QString large = rig.Live->Snapshot(3);
+  ASSERT_TRUE(large.endsWith("_3x.bmp")) << rig.Live->StatusText().toStdString();
+  QImage enlarged(QString::fromStdString(rig.SnapshotFolder) + '/' + large);
+  EXPECT_EQ(enlarged.size(), QSize(720, 960));
+  EXPECT_EQ(enlarged.convertToFormat(QImage::Format_RGB32).scaled(240, 320), rig.Live->Frame())
+      << "every device pixel a 3 x 3 square";
   rig.SnapshotType = 2;
   EXPECT_TRUE(rig.Live->Snapshot().endsWith(".jpg"));
   testing::WriteBytes(rig.Folder / "a-file", "x");
   rig.SnapshotFolder = rig.Folder / "a-file";
   EXPECT_EQ(rig.Live->Snapshot(), "");
   EXPECT_TRUE(rig.Live->StatusText().endsWith("kann nicht erstellt werden"));
-  EXPECT_EQ(rig.Folder.EntryCount(), 3u) << "two snapshots and the file";
+  EXPECT_EQ(rig.Folder.EntryCount(), 4u) << "three snapshots and the file";
 }
 
 // Ctrl+R records into FILEDIR in the chosen format (kept for the next start), a pause
@@ -202,6 +208,51 @@ TEST(LiveView, CtrlRRecordsIntoTheFolder) {
     std::string bytes = testing::ReadBytes(rig.Folder / name.toStdString());
     EXPECT_EQ(bytes.substr(0, 4), format ? "RIFF" : "GIF8");
     EXPECT_EQ(TLive(rig.Host()).cbRecordFormat->currentIndex(), format);
+  }
+}
+
+int PaintedPixels(const QImage& overlay) {
+  int count = 0;
+  for (int y = 0; y < overlay.height(); ++y)
+    for (int x = 0; x < overlay.width(); ++x) count += qAlpha(overlay.pixel(x, y)) != 0;
+  return count;
+}
+
+// Each frame is compared with the reference, the verdict in the status line and the
+// differing pixels painted on request; the reference and the choices are kept for the
+// next start, and a reference that cannot be one says why.
+TEST(LiveView, ComparingShowsEachFrameAgainstTheReference) {
+  TLiveRig rig;
+  rig.Live->show();
+  rig.Live->Start();
+  ASSERT_TRUE(ServeUntil([&] { return rig.Live->FrameNumber() >= 1; }));
+  rig.Live->TogglePause();
+  QString reference = QString::fromStdString(rig.SnapshotFolder) + '/' + rig.Live->Snapshot();
+  ASSERT_TRUE(rig.Live->CompareWith(reference));
+  EXPECT_EQ(rig.Live->CompareLabel->text(), "match");
+  rig.Live->ActDifferences->setChecked(true);
+  EXPECT_EQ(PaintedPixels(rig.Live->Canvas->Overlay), 0);
+  rig.Live->TogglePause();
+  ASSERT_TRUE(ServeUntil([&] { return rig.Live->CompareLabel->text().startsWith("differ: "); }));
+  int counted = rig.Live->CompareLabel->text().section(' ', 1, 1).toInt();
+  EXPECT_GT(counted, 0);
+  EXPECT_EQ(PaintedPixels(rig.Live->Canvas->Overlay), counted);
+  rig.Press(QKeySequence(Qt::Key_D));
+  EXPECT_TRUE(rig.Live->Canvas->Overlay.isNull());
+  rig.Press(QKeySequence(Qt::Key_D));
+  {
+    TLive again(rig.Host());
+    EXPECT_TRUE(again.Comparing());
+    EXPECT_TRUE(again.ActDifferences->isChecked());
+  }
+  rig.Live->ActStopComparing->trigger();
+  EXPECT_FALSE(rig.Live->Comparing());
+  EXPECT_TRUE(rig.Live->Canvas->Overlay.isNull());
+  EXPECT_FALSE(TLive(rig.Host()).Comparing());
+  for (QString bad : {reference + ".missing", QString::fromStdString(rig.SnapshotFolder)}) {
+    EXPECT_FALSE(rig.Live->CompareWith(bad));
+    EXPECT_FALSE(rig.Live->Comparing());
+    EXPECT_TRUE(rig.Live->StatusText().contains(bad)) << rig.Live->StatusText().toStdString();
   }
 }
 

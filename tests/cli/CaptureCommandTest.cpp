@@ -707,6 +707,25 @@ TEST(CaptureCommand, ACaptureComparedWithAReference) {
     for (int dy = 0; dy < 2; ++dy)
       for (int dx = 0; dx < 2; ++dx) EXPECT_EQ(shot.pixelColor(2 * x + dx, 2 * y + dy), expected);
   }
+  // The count is ImageMagick's absolute error count on the same two pictures.
+  // Every thirteenth pixel or so has the lowest bit of each colour turned.
+  TDeviceModel device;
+  TFrame other;
+  for (int y = 0; y < ScreenHeight; ++y)
+    for (int x = 0; x < ScreenWidth; ++x)
+      other.Pixels[ScreenWidth * y + x] =
+          device.Pixel(x, y) ^ ((x * 7 + y * 3) % 13 == 0 ? 0x0821 : 0);
+  SavePngFile(PictureOf(other), folder / "other.png");
+  TRun counted = RunProgram(
+      folder, {"--compare", folder / "other.png", "-p", simulator.Name(), folder / "plain.png"});
+  ASSERT_EQ(counted.Exit, 1) << counted.Err;
+  std::string command = "compare -metric AE '" + (folder / "plain.png") + "' '" +
+                        (folder / "other.png") + "' null: 2>&1";
+  std::unique_ptr<FILE, int (*)(FILE*)> magick(::popen(command.c_str(), "r"), ::pclose);
+  char answer[64] = {};
+  ASSERT_TRUE(magick && std::fgets(answer, sizeof answer, magick.get())) << "ImageMagick's compare";
+  EXPECT_EQ(counted.Out.substr(0, counted.Out.find(' ', 8)), "differ: " + std::string(answer))
+      << counted.Out << " against ImageMagick's " << answer;
   for (const auto& args :
        std::vector<std::vector<std::string>>{{"--fuzz", "5"},
                                              {"--diff", "d.png"},
