@@ -1,4 +1,5 @@
 #include "CaptureCommand.h"
+#include "StreamServer.h"
 
 #include <cerrno>
 #include <cstring>
@@ -240,6 +241,7 @@ int Stopped(const TStopRequest& stop) {
 int RunCaptureCommand(const TCaptureOptions& options, TCaptureSession& session) {
   try {
     if (options.List) return ListPorts(session);
+    if (!options.Serve.empty()) return ServeScreen(options, session);
     if (!options.Compare.empty()) return CompareWithReference(options, session);
     if (!options.WaitFor.empty() || options.WaitStable > 0) return WaitWithChecks(options, session);
     return CaptureSeries(options, session);

@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "AsciiCase.h"
 #include "OutputNames.h"
@@ -44,6 +45,12 @@ const char* const CaptureUsage =
     "      --timeout S       how long a wait lasts at most (default 30)\n"
     "      --on-change       in a series (--count N, or --duration S) keep a picture only\n"
     "                        when the screen differs from the last one kept\n"
+    "      --serve[=[ADDR:]PORT]\n"
+    "                        serve the live screen over HTTP (default 127.0.0.1:8765):\n"
+    "                        a page at /, an MJPEG stream at /stream.mjpg, snapshots at\n"
+    "                        /snapshot.png and /snapshot.bmp, the state at /frame.json\n"
+    "      --token T         the access token every request must carry; an address\n"
+    "                        other than loopback gets a random one when none is given\n"
     "  -q, --quiet           no progress bar and no line for a saved picture\n"
     "  -h, --help            this text\n"
     "  -V, --version         the program's version\n"
@@ -51,6 +58,8 @@ const char* const CaptureUsage =
     "a signal, it ends by that signal (a shell reports 130 Ctrl+C, 129 hang-up, 143).\n"
     "\n"
     "Report bugs to: developers@korbenit-screenshot.invalid\n";
+
+const char* const DefaultServeAddress = "127.0.0.1:8765";
 
 const char* const CaptureVersion =
     "korbenit-capture " KORBENIT_VERSION
@@ -146,7 +155,9 @@ class TOptionParser {
       WaitFor,
       WaitStable,
       Timeout,
-      OnChange
+      OnChange,
+      Serve,
+      Token
     };
     static const option Long[] = {{"list", no_argument, nullptr, 'l'},
                                   {"port", required_argument, nullptr, 'p'},
@@ -168,12 +179,14 @@ class TOptionParser {
                                   {"wait-stable", required_argument, nullptr, WaitStable},
                                   {"timeout", required_argument, nullptr, Timeout},
                                   {"on-change", no_argument, nullptr, OnChange},
+                                  {"serve", optional_argument, nullptr, Serve},
+                                  {"token", required_argument, nullptr, Token},
                                   {"quiet", no_argument, nullptr, 'q'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {"version", no_argument, nullptr, 'V'},
                                   {nullptr, 0, nullptr, 0}};
     TCaptureOptions options;
-    bool intervalGiven = false, qualityGiven = false, timeoutGiven = false;
+    bool intervalGiven = false, qualityGiven = false, timeoutGiven = false, serveGiven = false;
     ::optind = 0;  // a fresh scan, also when parsing twice in one process
     ::opterr = 0;
     int argc = static_cast<int>(FArguments.size());
@@ -239,6 +252,14 @@ class TOptionParser {
         case OnChange:
           options.OnChange = true;
           break;
+        case Serve:
+          serveGiven = true;
+          options.Serve = ::optarg ? ::optarg : "";
+          break;
+        case Token:
+          options.Token = ::optarg;
+          if (options.Token.empty()) throw EUsage("--token takes the token, not \"\"");
+          break;
         case Timeout:
           options.Timeout = ParseSeconds("--timeout", ::optarg), timeoutGiven = true;
           break;
@@ -265,6 +286,8 @@ class TOptionParser {
     }
     for (int i = ::optind; i < argc; ++i)
       SetOutput(options, FPointers[static_cast<std::size_t>(i)]);
+    if (serveGiven) return CheckServe(options);
+    if (!options.Token.empty()) throw EUsage("--token needs --serve");
     Check(options, intervalGiven);
     bool waiting = !options.WaitFor.empty() || options.WaitStable > 0;
     if (timeoutGiven && !waiting) throw EUsage("--timeout needs --wait-for or --wait-stable");
@@ -306,6 +329,28 @@ class TOptionParser {
       throw EUsage("one output only (\"" + options.Output + "\" and \"" + name + "\")");
     if (name.empty()) throw EUsage("an empty output name");
     options.Output = name;
+  }
+
+  // "--serve 8080" is taken as "--serve=8080": a picture's name always has an extension.
+  TCaptureOptions CheckServe(TCaptureOptions options) const {
+    bool address = options.Output.find_first_not_of("0123456789") == std::string::npos ||
+                   options.Output.find(':') != std::string::npos;
+    if (options.Serve.empty() && !options.Output.empty() && address)
+      options.Serve = std::exchange(options.Output, "");
+    if (options.Serve.empty()) options.Serve = DefaultServeAddress;
+    TCaptureOptions plain;
+    plain.Port = options.Port, plain.Quiet = options.Quiet, plain.Force = options.Force;
+    plain.Serve = options.Serve, plain.Token = options.Token;
+    if (options.Output != plain.Output || options.Count != plain.Count ||
+        options.Interval != plain.Interval || options.Duration != plain.Duration ||
+        options.Delay != plain.Delay || options.Fps != plain.Fps ||
+        options.Quality != plain.Quality || options.Compare != plain.Compare ||
+        options.Scale != plain.Scale || options.WaitFor != plain.WaitFor ||
+        options.WaitStable != plain.WaitStable || options.OnChange ||
+        !options.Rules.Masks.empty() || options.Rules.Fuzz || options.Rules.MaxDiff ||
+        !options.Diff.empty() || options.Timeout != plain.Timeout)
+      throw EUsage("--serve takes only --port and --token");
+    return options;
   }
 
   static void Check(const TCaptureOptions& options, bool intervalGiven) {

@@ -36,7 +36,12 @@ struct TCaptureOptions {
   double WaitStable = 0;  // seconds the screen must stand still; 0: not waited for
   double Timeout = 30;    // seconds a wait lasts at most
   bool OnChange = false;  // a series keeps a picture only when the screen changed
+  std::string Serve;      // [ADDR:]PORT the screen is served on over HTTP; empty: not served
+  std::string Token;      // the access token the server asks for; empty: none, or a random one
 };
+
+// Where --serve listens when it is given no address.
+extern const char* const DefaultServeAddress;
 
 enum class TPictureFormat { Bmp, Jpeg, Png, Gif, WebP };
 

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake
   qt6-base-dev qt6-qpa-plugins libgl-dev libxcb1-dev
-  libjpeg62-turbo-dev libpng-dev libcgif-dev libgif-dev libwebp-dev
+  libjpeg62-turbo-dev libpng-dev libcgif-dev libgif-dev libwebp-dev libmicrohttpd-dev
   googletest libgtest-dev libgmock-dev webp imagemagick
   xvfb xauth x11-utils x11-apps openbox xdotool wmctrl
   fonts-wine fonts-liberation2 procps

@@ -876,7 +876,13 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
                                              {"-o", "anim_%03d.gif"},
                                              {"--list=foo"},
                                              {"--qu", "5"},
-                                             {"--delay", "-1"}}) {
+                                             {"--delay", "-1"},
+                                             {"--serve", "shot.png"},
+                                             {"--serve", "-c", "2"},
+                                             {"--serve=8080", "--compare", "r.png"},
+                                             {"--serve", "--quality", "80"},
+                                             {"--token", "t"},
+                                             {"--serve", "--token", ""}}) {
     std::string joined;
     for (const auto& arg : args) joined += arg + " ";
     EXPECT_THROW(ParseCaptureOptions(args), EUsage) << joined;
@@ -886,6 +892,13 @@ TEST(CaptureCommand, UsageErrorsAreRefusedInOneLine) {
   EXPECT_EQ(bundled.Output, "shot.png");
   EXPECT_EQ(bundled.Port, "ttyACM0");
   EXPECT_EQ(bundled.Count, 3);
+  // A served address may stand after --serve, as a picture's name would.
+  for (const auto& [args, address] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--serve"}, "127.0.0.1:8765"},
+           {{"--serve", "8080"}, "8080"},
+           {{"--serve", "0.0.0.0:80", "--token", "t"}, "0.0.0.0:80"},
+           {{"--serve=[::1]:81"}, "[::1]:81"}})
+    EXPECT_EQ(ParseCaptureOptions(args).Serve, address);
   TTempFolder folder;
   TRun run = RunProgram(folder, {"-o", "shot.tif"});
   EXPECT_EQ(run.Exit, 2);
