@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   libjpeg62-turbo-dev libpng-dev libcgif-dev libgif-dev libwebp-dev libmicrohttpd-dev
   googletest libgtest-dev libgmock-dev webp imagemagick
-  xvfb xauth x11-utils x11-apps openbox xdotool wmctrl
+  xvfb xauth x11-utils x11-apps openbox xdotool wmctrl chromium
   fonts-wine fonts-liberation2 procps
   locales-all
 )
