@@ -158,8 +158,9 @@ class TServer;
 struct TViewer {
   TServer* Server;
   int Descriptor;
-  std::shared_ptr<const TServedFrame> Frame;  // the part's picture
-  std::string Head;                           // the part's boundary and headers
+  std::shared_ptr<const TServedFrame> Frame;   // the part's picture
+  const std::vector<uint8_t>* Jpeg = nullptr;  // the picture's JPEG, made once for all
+  std::string Head;                            // the part's boundary and headers
   std::size_t Sent = 0, Size = 0;
 };
 
@@ -246,7 +247,7 @@ class TServer {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     // The server owns the viewer from here and hands it back to FreeViewer.
-    auto* viewer = new TViewer{this, info ? info->connect_fd : -1, nullptr, {}, 0, 0};
+    auto* viewer = new TViewer{this, info ? info->connect_fd : -1, nullptr, nullptr, {}, 0, 0};
     MHD_Response* response = MHD_create_response_from_callback(
         MHD_SIZE_UNKNOWN, 16 * 1024, &TServer::ReadStream, viewer, &TServer::FreeViewer);
     if (!response) {
@@ -259,43 +260,49 @@ class TServer {
   }
 
   // The newest frame for each part: a viewer that is slow to take them skips to it.
+  // Nothing may leave this callback of the library but a count.
   static ssize_t ReadStream(void* cls, uint64_t, char* buffer, std::size_t room) {
     auto& viewer = *static_cast<TViewer*>(cls);
-    if (viewer.Sent == viewer.Size) {
-      uint64_t last = viewer.Frame ? viewer.Frame->Number : 0;
-      viewer.Frame = viewer.Server->FScreen.WaitNewer(last, Resend, [&viewer] {
-        return viewer.Descriptor >= 0 && PeerGone(viewer.Descriptor);
-      });
-      if (!viewer.Frame) return MHD_CONTENT_READER_END_WITH_ERROR;
-      try {
-        viewer.Head = std::string("--") + Boundary +
-                      "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                      std::to_string(viewer.Frame->Jpeg().size()) + "\r\n\r\n";
-      } catch (const std::exception&) {
+    try {
+      if (viewer.Sent == viewer.Size && !viewer.Server->NextPart(viewer))
         return MHD_CONTENT_READER_END_WITH_ERROR;
-      }
-      viewer.Sent = 0;
-      viewer.Size = viewer.Head.size() + viewer.Frame->Jpeg().size() + 2;
+    } catch (const std::exception&) {
+      return MHD_CONTENT_READER_END_WITH_ERROR;
     }
     std::size_t put = 0;
-    const std::vector<uint8_t>& jpeg = viewer.Frame->Jpeg();
     while (put < room && viewer.Sent < viewer.Size) {
-      std::size_t at = viewer.Sent, head = viewer.Head.size(), body = jpeg.size();
+      std::size_t at = viewer.Sent, head = viewer.Head.size(), body = viewer.Jpeg->size();
       std::size_t count;
       if (at < head) {
         count = std::min(room - put, head - at);
         std::memcpy(buffer + put, viewer.Head.data() + at, count);
       } else if (at < head + body) {
         count = std::min(room - put, head + body - at);
-        std::memcpy(buffer + put, jpeg.data() + (at - head), count);
+        std::memcpy(buffer + put, viewer.Jpeg->data() + (at - head), count);
       } else {
-        count = std::min(room - put, viewer.Size - at);
         static const char End[] = "\r\n";
+        count = std::min(room - put, viewer.Size - at);
         std::memcpy(buffer + put, End + (at - head - body), count);
       }
       put += count, viewer.Sent += count;
     }
     return static_cast<ssize_t>(put);
+  }
+
+  // False when the server closes or the viewer left.
+  bool NextPart(TViewer& viewer) {
+    uint64_t last = viewer.Frame ? viewer.Frame->Number : 0;
+    viewer.Frame = FScreen.WaitNewer(
+        last, Resend, [&viewer] { return viewer.Descriptor >= 0 && PeerGone(viewer.Descriptor); });
+    if (!viewer.Frame) return false;
+    viewer.Jpeg = &viewer.Frame->Jpeg();
+    viewer.Head =
+        std::string("--") + Boundary +
+        "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(viewer.Jpeg->size()) +
+        "\r\n\r\n";
+    viewer.Sent = 0;
+    viewer.Size = viewer.Head.size() + viewer.Jpeg->size() + 2;
+    return true;
   }
 
   static void FreeViewer(void* cls) {

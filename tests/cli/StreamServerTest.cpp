@@ -318,6 +318,9 @@ TEST(StreamServer, EveryRequestGetsTheStatusItsRulesGive) {
            TRow{guarded, "GET", "/nothing", bearer, 404},
            TRow{everywhere, "GET", "/", "", 401},
            TRow{everywhere, "GET", "/stream.mjpg", "", 401},
+           TRow{everywhere, "GET", "/snapshot.png", "", 401},
+           TRow{everywhere, "HEAD", "/frame.json", "", 401},
+           TRow{everywhere, "GET", "/?token=", "", 401},
            TRow{everywhere, "GET", "/?token=" + everywhere.Token, "", 200},
        }) {
     SCOPED_TRACE(row.Method + " " + row.Target.substr(0, 40) + " " + row.Headers.substr(0, 30));
