@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev wixl msitools \
-  dpkg-dev
+  dpkg-dev autoconf automake libtool curl
 tools/windows-deps.sh build-windows/deps
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/mingw-toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$PWD/build-windows/deps" "$@" >/dev/null

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libraries the Windows programs link, static, for x86_64-w64-mingw32, from
 # Debian's own source packages, into PREFIX (default build-windows/deps): libjpeg-turbo
-# (without SIMD), libpng, giflib, cgif, libwebp and GoogleTest. zlib is Debian's
+# (without SIMD), libpng, giflib, cgif, libwebp, libmicrohttpd and GoogleTest. zlib is Debian's
 # libz-mingw-w64-dev. The sources come through a private apt configuration whose deb-src
 # lines are the machine's configured deb lines, read now; a package the configured suites
 # lack is taken from the next suite that has it. Does nothing for a library already built.
@@ -113,6 +113,16 @@ if [ ! -f "$prefix/lib/libwebp.a" ]; then
     -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF \
     -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_WEBPMUX=OFF \
     -DWEBP_BUILD_EXTRAS=OFF -DWEBP_USE_THREAD=OFF
+fi
+if [ ! -f "$prefix/lib/libmicrohttpd.a" ]; then
+  fetch libmicrohttpd
+  # Debian's patches touch its autotools files, so they are made again first.
+  (cd "$work/libmicrohttpd" && autoreconf -fi >/dev/null 2>&1 &&
+    ./configure -q --host=x86_64-w64-mingw32 --prefix="$prefix" --enable-static --disable-shared \
+      --disable-https --disable-curl --disable-doc --disable-examples --disable-tools \
+      --without-gnutls --disable-dauth --disable-cookie --disable-postprocessor >/dev/null &&
+    make -j"$(nproc)" -C src/microhttpd >/dev/null && make -C src/microhttpd install >/dev/null &&
+    make install-data -C src/include >/dev/null)
 fi
 if [ ! -f "$prefix/lib/libgtest.a" ]; then
   fetch googletest

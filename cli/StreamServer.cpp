@@ -1,14 +1,5 @@
 #include "StreamServer.h"
 
-#include <arpa/inet.h>
-#include <microhttpd.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/random.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +11,7 @@
 #include "LiveSession.h"
 #include "PortChoice.h"
 #include "RuntimePlatform.h"
+#include "ServerPlatform.h"
 
 namespace korbenit {
 namespace {
@@ -35,59 +27,18 @@ constexpr char Boundary[] = "korbenit-frame";
 // The listening socket until the server takes it over.
 class TListenSocket {
  public:
-  TListenSocket() = default;
-  TListenSocket(TListenSocket&& other) noexcept : FDescriptor(other.Release()) {}
-  TListenSocket& operator=(TListenSocket&& other) noexcept {
-    Reset(other.Release());
-    return *this;
-  }
+  explicit TListenSocket(MHD_socket socket) : FSocket(socket) {}
+  TListenSocket(const TListenSocket&) = delete;
+  TListenSocket& operator=(const TListenSocket&) = delete;
   ~TListenSocket() {
-    if (FDescriptor >= 0) ::close(FDescriptor);
+    if (FSocket != MHD_INVALID_SOCKET) CloseSocket(FSocket);
   }
-  int Get() const { return FDescriptor; }
-  int Release() { return std::exchange(FDescriptor, -1); }
-  void Reset(int descriptor) {
-    if (FDescriptor >= 0) ::close(FDescriptor);
-    FDescriptor = descriptor;
-  }
+  MHD_socket Get() const { return FSocket; }
+  void Release() { FSocket = MHD_INVALID_SOCKET; }
 
  private:
-  int FDescriptor = -1;
+  MHD_socket FSocket;
 };
-
-struct TListening {
-  TListenSocket Socket;
-  bool Loopback = false;
-  bool Ipv6 = false;
-  std::string Shown;  // the address as a URL's host and port
-};
-
-class EListen : public EFailure {
- public:
-  explicit EListen(int error) : EFailure(SystemErrorText(error), TFailureKind::Other, error) {}
-};
-
-bool IsLoopback(const sockaddr* address) {
-  if (address->sa_family == AF_INET)
-    return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
-  const in6_addr& six = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-  if (IN6_IS_ADDR_V4MAPPED(&six)) return six.s6_addr[12] == 127;
-  return IN6_IS_ADDR_LOOPBACK(&six);
-}
-
-std::string ShownAddress(const sockaddr_storage& address) {
-  char host[INET6_ADDRSTRLEN] = {};
-  int port = 0;
-  if (address.ss_family == AF_INET) {
-    auto& four = reinterpret_cast<const sockaddr_in&>(address);
-    ::inet_ntop(AF_INET, &four.sin_addr, host, sizeof host);
-    port = ntohs(four.sin_port);
-    return std::string(host) + ":" + std::to_string(port);
-  }
-  auto& six = reinterpret_cast<const sockaddr_in6&>(address);
-  ::inet_ntop(AF_INET6, &six.sin6_addr, host, sizeof host);
-  return "[" + std::string(host) + "]:" + std::to_string(ntohs(six.sin6_port));
-}
 
 // "8765", "ADDR:8765" or "[v6]:8765"; a name is looked up.
 TListening Listen(const std::string& where) {
@@ -98,39 +49,14 @@ TListening Listen(const std::string& where) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
       host = host.substr(1, host.size() - 2);
   }
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
-  addrinfo* found = nullptr;
-  if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
     throw EUsage("--serve takes [ADDR:]PORT, not \"" + where + "\"");
-  if (int error = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0)
-    throw EUsage("--serve: \"" + host + "\": " + ::gai_strerror(error));
-  std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(found, ::freeaddrinfo);
-  TListening listening;
-  listening.Loopback = IsLoopback(found->ai_addr);
-  listening.Ipv6 = found->ai_family == AF_INET6;
-  listening.Socket.Reset(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  int on = 1;
-  if (listening.Socket.Get() < 0 ||
-      ::setsockopt(listening.Socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-      ::bind(listening.Socket.Get(), found->ai_addr, found->ai_addrlen) != 0 ||
-      ::listen(listening.Socket.Get(), 64) != 0)
-    throw EListen(errno);
-  sockaddr_storage bound{};
-  socklen_t length = sizeof bound;
-  ::getsockname(listening.Socket.Get(), reinterpret_cast<sockaddr*>(&bound), &length);
-  listening.Shown = ShownAddress(bound);
-  return listening;
+  return ListenOn(host, port);
 }
 
 std::string RandomToken() {
   unsigned char bytes[16];
-  for (std::size_t got = 0; got < sizeof bytes;) {
-    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno != EINTR) throw EListen(errno);
-    if (n > 0) got += static_cast<std::size_t>(n);
-  }
+  RandomBytes(bytes, sizeof bytes);
   static const char Hex[] = "0123456789abcdef";
   std::string token;
   for (unsigned char b : bytes) token += Hex[b >> 4], token += Hex[b & 15];
@@ -147,17 +73,12 @@ bool SameToken(const char* given, const std::string& token) {
   return differ == 0;
 }
 
-bool PeerGone(int descriptor) {
-  pollfd watch{descriptor, POLLRDHUP, 0};
-  return ::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR));
-}
-
 class TServer;
 
 // One viewer of the stream: the part being sent and how far.
 struct TViewer {
   TServer* Server;
-  int Descriptor;
+  MHD_socket Socket;
   std::shared_ptr<const TServedFrame> Frame;   // the part's picture
   const std::vector<uint8_t>* Jpeg = nullptr;  // the picture's JPEG, made once for all
   std::string Head;                            // the part's boundary and headers
@@ -171,16 +92,15 @@ class TServer {
   TServer& operator=(const TServer&) = delete;
   ~TServer() { Stop(); }
 
-  void Start(TListening& listening) {
+  void Start(TListenSocket& socket, bool ipv6) {
     unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC |
-                     (listening.Ipv6 ? MHD_USE_IPv6 : 0);
+                     (ipv6 ? MHD_USE_IPv6 : 0);
     FDaemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &TServer::Answer, this,
-                               MHD_OPTION_LISTEN_SOCKET, listening.Socket.Get(),
-                               MHD_OPTION_CONNECTION_LIMIT, MaxConnections,
-                               MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds,
+                               MHD_OPTION_LISTEN_SOCKET, socket.Get(), MHD_OPTION_CONNECTION_LIMIT,
+                               MaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds,
                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, RequestMemory, MHD_OPTION_END);
-    if (!FDaemon) throw EListen(errno ? errno : EINVAL);
-    listening.Socket.Release();  // closed by the server when it stops
+    if (!FDaemon) throw EFailure("the HTTP server could not start", TFailureKind::Other);
+    socket.Release();  // closed by the server when it stops
   }
 
   // Waits and streams end first, so that the server's threads end at once.
@@ -247,7 +167,8 @@ class TServer {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     // The server owns the viewer from here and hands it back to FreeViewer.
-    auto* viewer = new TViewer{this, info ? info->connect_fd : -1, nullptr, nullptr, {}, 0, 0};
+    auto* viewer =
+        new TViewer{this, info ? info->connect_fd : MHD_INVALID_SOCKET, nullptr, nullptr, {}, 0, 0};
     MHD_Response* response = MHD_create_response_from_callback(
         MHD_SIZE_UNKNOWN, 16 * 1024, &TServer::ReadStream, viewer, &TServer::FreeViewer);
     if (!response) {
@@ -292,8 +213,9 @@ class TServer {
   // False when the server closes or the viewer left.
   bool NextPart(TViewer& viewer) {
     uint64_t last = viewer.Frame ? viewer.Frame->Number : 0;
-    viewer.Frame = FScreen.WaitNewer(
-        last, Resend, [&viewer] { return viewer.Descriptor >= 0 && PeerGone(viewer.Descriptor); });
+    viewer.Frame = FScreen.WaitNewer(last, Resend, [&viewer] {
+      return viewer.Socket != MHD_INVALID_SOCKET && PeerGone(viewer.Socket);
+    });
     if (!viewer.Frame) return false;
     viewer.Jpeg = &viewer.Frame->Jpeg();
     viewer.Head =
@@ -347,10 +269,11 @@ int ServeScreen(const TCaptureOptions& options, TCaptureSession& session) {
   TListening listening;
   try {
     listening = Listen(options.Serve);
-  } catch (const EListen& e) {
+  } catch (const EFailure& e) {
     ReportFailure(TFailure::Of(e), session.Err, {}, options.Serve);
     return 1;
   }
+  TListenSocket socket(listening.Socket);
   std::string port = ChoosePort(options, session);
   if (port.empty()) {
     ReportFailure({"no device port found", TFailureKind::NoDevicePort}, session.Err);
@@ -365,8 +288,8 @@ int ServeScreen(const TCaptureOptions& options, TCaptureSession& session) {
   });
   TServer server(screen, token);
   try {
-    server.Start(listening);
-  } catch (const EListen& e) {
+    server.Start(socket, listening.Ipv6);
+  } catch (const EFailure& e) {
     ReportFailure(TFailure::Of(e), session.Err, {}, options.Serve);
     return 1;
   }
