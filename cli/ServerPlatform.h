@@ -1,25 +1,25 @@
 #pragma once
 
-// What the HTTP server needs of the platform's sockets: cli/posix/ and cli/windows/
-// provide it.
+// What the HTTP server needs of the platform's sockets beyond their common interface:
+// cli/posix/ and cli/windows/ provide it, and their SocketHeaders.h declares that interface.
 #include <microhttpd.h>
 
 #include <cstddef>
 #include <string>
 
+#include "SocketHeaders.h"
+
 namespace korbenit {
 
-struct TListening {
-  MHD_socket Socket = MHD_INVALID_SOCKET;
-  bool Loopback = false;  // only this machine can connect
-  bool Ipv6 = false;
-  std::string Shown;  // the address bound, as a URL's host and port ("[::1]:8765")
-};
-
-// A socket listening on host (a name is looked up) and port (0: one the system picks).
-// Raises EUsage for a host that is none, EFailure with the system's error number when it
-// cannot listen there.
-TListening ListenOn(const std::string& host, const std::string& port);
+// Readies the platform's sockets, once for the program.
+void StartSockets();
+// The system's error number of the socket call that failed last.
+int SocketError();
+// getaddrinfo's failure in words.
+std::string LookupErrorText(int error);
+// A stream socket for the family that no child process inherits, made for listening:
+// its address is ours alone while it is open. MHD_INVALID_SOCKET on failure.
+MHD_socket ListeningSocket(int family);
 void CloseSocket(MHD_socket socket);
 
 // Whether the peer of a connected socket has closed its end or is gone; never waits.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <utility>
 
 #include "ImageFiles.h"
@@ -27,21 +28,55 @@ constexpr char Boundary[] = "korbenit-frame";
 // The listening socket until the server takes it over.
 class TListenSocket {
  public:
-  explicit TListenSocket(MHD_socket socket) : FSocket(socket) {}
+  TListenSocket() = default;
   TListenSocket(const TListenSocket&) = delete;
   TListenSocket& operator=(const TListenSocket&) = delete;
-  ~TListenSocket() {
-    if (FSocket != MHD_INVALID_SOCKET) CloseSocket(FSocket);
-  }
+  ~TListenSocket() { Reset(MHD_INVALID_SOCKET); }
   MHD_socket Get() const { return FSocket; }
   void Release() { FSocket = MHD_INVALID_SOCKET; }
+  void Reset(MHD_socket socket) {
+    if (FSocket != MHD_INVALID_SOCKET) CloseSocket(FSocket);
+    FSocket = socket;
+  }
 
  private:
-  MHD_socket FSocket;
+  MHD_socket FSocket = MHD_INVALID_SOCKET;
 };
 
-// "8765", "ADDR:8765" or "[v6]:8765"; a name is looked up.
-TListening Listen(const std::string& where) {
+struct TListening {
+  TListenSocket Socket;
+  bool Loopback = false;  // only this machine can connect
+  bool Ipv6 = false;
+  std::string Shown;  // the address bound, as a URL's host and port ("[::1]:8765")
+};
+
+bool IsLoopback(const sockaddr* address) {
+  if (address->sa_family == AF_INET)
+    return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
+  const in6_addr& six = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+  if (IN6_IS_ADDR_V4MAPPED(&six)) return six.s6_addr[12] == 127;
+  return IN6_IS_ADDR_LOOPBACK(&six);
+}
+
+std::string ShownAddress(const sockaddr_storage& address) {
+  char host[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET) {
+    auto& four = reinterpret_cast<const sockaddr_in&>(address);
+    ::inet_ntop(AF_INET, &four.sin_addr, host, sizeof host);
+    return std::string(host) + ":" + std::to_string(ntohs(four.sin_port));
+  }
+  auto& six = reinterpret_cast<const sockaddr_in6&>(address);
+  ::inet_ntop(AF_INET6, &six.sin6_addr, host, sizeof host);
+  // Built piece by piece: GCC 12 warns wrongly of an overlap in "[" + string.
+  std::string shown = "[";
+  shown += host;
+  shown += "]:";
+  return shown + std::to_string(ntohs(six.sin6_port));
+}
+
+// "8765", "ADDR:8765" or "[v6]:8765"; a name is looked up. Raises EUsage for an address
+// that is none, EFailure with the system's error number when it cannot listen there.
+void Listen(const std::string& where, TListening& listening) {
   std::string host = "127.0.0.1", port = where;
   std::size_t colon = where.rfind(':');
   if (colon != std::string::npos) {
@@ -51,7 +86,26 @@ TListening Listen(const std::string& where) {
   }
   if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
     throw EUsage("--serve takes [ADDR:]PORT, not \"" + where + "\"");
-  return ListenOn(host, port);
+  StartSockets();
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (int error = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0)
+    throw EUsage("--serve: \"" + host + "\": " + LookupErrorText(error));
+  std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(found, ::freeaddrinfo);
+  listening.Loopback = IsLoopback(found->ai_addr);
+  listening.Ipv6 = found->ai_family == AF_INET6;
+  listening.Socket.Reset(ListeningSocket(found->ai_family));
+  MHD_socket socket = listening.Socket.Get();
+  if (socket == MHD_INVALID_SOCKET ||
+      ::bind(socket, found->ai_addr, static_cast<socklen_t>(found->ai_addrlen)) != 0 ||
+      ::listen(socket, 64) != 0)
+    throw EFailure(SystemErrorText(SocketError()), TFailureKind::Other, SocketError());
+  sockaddr_storage bound{};
+  socklen_t length = sizeof bound;
+  ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
+  listening.Shown = ShownAddress(bound);
 }
 
 std::string RandomToken() {
@@ -268,12 +322,11 @@ class TServer {
 int ServeScreen(const TCaptureOptions& options, TCaptureSession& session) {
   TListening listening;
   try {
-    listening = Listen(options.Serve);
+    Listen(options.Serve, listening);
   } catch (const EFailure& e) {
     ReportFailure(TFailure::Of(e), session.Err, {}, options.Serve);
     return 1;
   }
-  TListenSocket socket(listening.Socket);
   std::string port = ChoosePort(options, session);
   if (port.empty()) {
     ReportFailure({"no device port found", TFailureKind::NoDevicePort}, session.Err);
@@ -288,7 +341,7 @@ int ServeScreen(const TCaptureOptions& options, TCaptureSession& session) {
   });
   TServer server(screen, token);
   try {
-    server.Start(socket, listening.Ipv6);
+    server.Start(listening.Socket, listening.Ipv6);
   } catch (const EFailure& e) {
     ReportFailure(TFailure::Of(e), session.Err, {}, options.Serve);
     return 1;
