@@ -117,6 +117,18 @@ std::string RandomToken() {
   return token;
 }
 
+// A Host header a browser sends only for this machine: a page from elsewhere whose name
+// was pointed at 127.0.0.1 afterwards (DNS rebinding) names its own host and is refused.
+// A client that sends none (HTTP/1.0) is no browser.
+bool LocalHost(const char* header) {
+  if (!header) return true;
+  std::string host = header;
+  if (host.rfind("[::1]", 0) == 0) return host.size() == 5 || host[5] == ':';
+  host = host.substr(0, host.find(':'));
+  if (host == "localhost") return true;
+  return host.rfind("127.", 0) == 0 && host.find_first_not_of("0123456789.") == std::string::npos;
+}
+
 // Takes as long whatever the guess, so that a guess's time tells nothing of the token.
 bool SameToken(const char* given, const std::string& token) {
   if (!given) return false;
@@ -171,6 +183,9 @@ class TServer {
 
   MHD_Result Answer(MHD_Connection* connection, const std::string& url, const std::string& method) {
     if (!FToken.empty() && !Admitted(connection)) return Send(connection, 401, Text(""));
+    if (FToken.empty() &&
+        !LocalHost(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host")))
+      return Send(connection, 403, Text(""));
     if (method != "GET" && method != "HEAD") {
       MHD_Response* response = Text("only GET and HEAD\n");
       MHD_add_response_header(response, "Allow", "GET, HEAD");

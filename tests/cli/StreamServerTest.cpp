@@ -181,7 +181,8 @@ TAnswer ParseHead(const std::string& text, std::size_t& bodyStart) {
 TAnswer Ask(int port, const std::string& method, const std::string& target,
             const std::string& headers = {}) {
   TConnection connection(port);
-  connection.Send(method + " " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
+  std::string host = headers.find("Host:") == std::string::npos ? "Host: localhost\r\n" : "";
+  connection.Send(method + " " + target + " HTTP/1.1\r\n" + host + "Connection: close\r\n" +
                   headers + "\r\n");
   while (connection.Receive()) {
   }
@@ -268,8 +269,8 @@ std::vector<uint8_t> ModelRgb() {
 }
 
 // Who may ask what: every request and the status it gets, on a loopback server open to
-// all, one asking for a token, and one on every address that made a token of its own.
-// Every answer forbids caching and sniffing; a refusal says nothing else.
+// this machine's own names, one asking for a token, and one on every address that made a
+// token of its own. Every answer forbids caching and sniffing; a refusal says nothing else.
 TEST(StreamServer, EveryRequestGetsTheStatusItsRulesGive) {
   TTempFolder folder;
   TSimulatorProcess first(KORBENIT_SIMULATOR, {}), second(KORBENIT_SIMULATOR, {}),
@@ -304,6 +305,11 @@ TEST(StreamServer, EveryRequestGetsTheStatusItsRulesGive) {
            TRow{open, "GET", "/%2e%2e/etc/passwd", "", 404},
            TRow{open, "GET", "/snapshot.png/", "", 404},
            TRow{open, "GET", "/", huge, 431},
+           TRow{open, "GET", "/", "Host: 127.0.0.1:8765\r\n", 200},
+           TRow{open, "GET", "/", "Host: [::1]:8765\r\n", 200},
+           TRow{open, "GET", "/frame.json", "Host: rebound.example:8765\r\n", 403},
+           TRow{open, "GET", "/", "Host: 127.0.0.1.rebound.example\r\n", 403},
+           TRow{guarded, "GET", "/", "Host: lab.example\r\n" + bearer, 200},
            TRow{guarded, "GET", "/", "", 401},
            TRow{guarded, "GET", "/frame.json", "", 401},
            TRow{guarded, "GET", "/?token=s3cre", "", 401},
@@ -329,7 +335,7 @@ TEST(StreamServer, EveryRequestGetsTheStatusItsRulesGive) {
     if (answer.Status == 431) continue;  // the server's own refusal of a request it never read
     EXPECT_EQ(answer.Headers["cache-control"], "no-store");
     EXPECT_EQ(answer.Headers["x-content-type-options"], "nosniff");
-    if (row.Status == 401) {
+    if (row.Status == 401 || row.Status == 403) {
       EXPECT_EQ(answer.Body, "");
     }
     if (row.Method == "HEAD") {
