@@ -495,20 +495,27 @@ TEST(StreamServer, ThePageShowsTheMovingScreenInChromium) {
     return std::system(command.c_str()) == 0 ? QImage(QString::fromStdString(folder / name))
                                              : QImage();
   };
-  QImage first = shoot("first.png");
-  if (first.isNull()) GTEST_SKIP() << "Chromium did not start here";
-  QImage second = shoot("second.png");
-  ASSERT_FALSE(second.isNull());
-  // The screen at 2x is 480 x 640, centred below the header.
+  // The screen at 2x is 480 x 640, centred below the header; a slow start (a loaded
+  // machine, a sanitizer's build) may show it black at first, so it is shot again.
   QRect screen(60, 100, 480, 600);
-  int changed = 0, black = 0;
+  auto shown = [&](const QImage& shot) {
+    int black = 0;
+    for (int y = screen.top(); y < screen.bottom(); y += 4)
+      for (int x = screen.left(); x < screen.right(); x += 4) black += qGray(shot.pixel(x, y)) < 8;
+    return black < 1000;
+  };
+  std::vector<QImage> shots;
+  for (int attempt = 0; attempt < 6 && shots.size() < 2; ++attempt) {
+    QImage shot = shoot("shot-" + std::to_string(attempt) + ".png");
+    if (shot.isNull() && attempt == 0) GTEST_SKIP() << "Chromium did not start here";
+    if (!shot.isNull() && shown(shot)) shots.push_back(shot);
+  }
+  ASSERT_EQ(shots.size(), 2u) << "the page showed the screen in two screenshots";
+  int changed = 0;
   for (int y = screen.top(); y < screen.bottom(); y += 4)
-    for (int x = screen.left(); x < screen.right(); x += 4) {
-      changed += first.pixel(x, y) != second.pixel(x, y);
-      black += qGray(second.pixel(x, y)) < 8;
-    }
+    for (int x = screen.left(); x < screen.right(); x += 4)
+      changed += shots[0].pixel(x, y) != shots[1].pixel(x, y);
   EXPECT_GT(changed, 100) << "the picture changed between the two screenshots";
-  EXPECT_LT(black, 1000) << "the screen is shown, not a black box";
 }
 
 }  // namespace
