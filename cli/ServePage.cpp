@@ -82,7 +82,7 @@ const char* const ServedPage = R"(<!DOCTYPE html>
   <span id="state" class="waiting">waiting for the device</span>
   <span id="rate"></span>
 </header>
-<main><img id="screen" alt="the device's screen"></main>
+<main><img id="screen" alt="" aria-label="the device's screen"></main>
 <script>
 "use strict";
 const token = new URLSearchParams(location.search).get("token");
