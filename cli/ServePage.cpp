@@ -45,7 +45,7 @@ std::string StateJson(const TScreenState& state) {
          ",\"time\":" + (state.Frame ? JsonText(IsoTime(state.Time)) : std::string("null")) +
          ",\"fps\":" + rate +
          ",\"state\":" + JsonText(state.Live ? "live" : "waiting for the device") +
-         ",\"failure\":" + JsonText(state.Failure) + "}\n";
+         ",\"failure\":" + JsonText(state.Failure) + ",\"hint\":" + JsonText(state.Hint) + "}\n";
 }
 
 const char* const ServedPage = R"(<!DOCTYPE html>
@@ -62,9 +62,13 @@ const char* const ServedPage = R"(<!DOCTYPE html>
   #state { font-weight: bold; }
   #state.live { color: #81c995; }
   #state.waiting { color: #fdd663; }
+  #hint { flex-basis: 100%; color: #bdc1c6; }
+  #hint:empty { display: none; }
   main { display: flex; justify-content: center; padding: 16px; }
-  #screen { image-rendering: pixelated; image-rendering: crisp-edges; background: #000;
-            width: 480px; height: 640px; }
+  #frame { background: #000; width: 480px; height: 640px; }
+  #screen { image-rendering: pixelated; image-rendering: crisp-edges; width: 100%;
+            height: 100%; display: block; visibility: hidden; }
+  #screen.shown { visibility: visible; }
   a, button, select { color: inherit; font: inherit; }
   button, select { background: #3c4043; border: 1px solid #5f6368; border-radius: 4px;
                    padding: 2px 10px; }
@@ -81,30 +85,40 @@ const char* const ServedPage = R"(<!DOCTYPE html>
   <a id="record" href="stream.mjpg">MJPEG stream (record it in OBS or VLC)</a>
   <span id="state" class="waiting">waiting for the device</span>
   <span id="rate"></span>
+  <span id="hint"></span>
 </header>
-<main><img id="screen" alt="" aria-label="the device's screen"></main>
+<main><div id="frame"><img id="screen" alt="" aria-label="the device's screen"></div></main>
 <script>
 "use strict";
 const token = new URLSearchParams(location.search).get("token");
 const withToken = (path) => token ? path + "?token=" + encodeURIComponent(token) : path;
+const frame = document.getElementById("frame");
 const screen = document.getElementById("screen");
 const zoom = document.getElementById("zoom");
 const stateText = document.getElementById("state");
 const rate = document.getElementById("rate");
+const hint = document.getElementById("hint");
 document.getElementById("record").href = withToken("stream.mjpg");
 
 function applyZoom() {
-  screen.style.width = 240 * zoom.value + "px";
-  screen.style.height = 320 * zoom.value + "px";
+  frame.style.width = 240 * zoom.value + "px";
+  frame.style.height = 320 * zoom.value + "px";
   try { localStorage.setItem("zoom", zoom.value); } catch (e) {}
 }
 try { zoom.value = localStorage.getItem("zoom") || "2"; } catch (e) {}
 zoom.addEventListener("change", applyZoom);
 applyZoom();
 
-// A stream that broke (the server restarted, the network dropped) is opened again.
-function openStream() { screen.src = withToken("stream.mjpg") + (token ? "&" : "?") + "t=" + Date.now(); }
-screen.addEventListener("error", () => setTimeout(openStream, 2000));
+// A stream that broke (the server restarted, the network dropped) is opened again; the
+// picture shows from its first frame on, never as a broken picture.
+function openStream() {
+  screen.src = withToken("stream.mjpg") + (token ? "&" : "?") + "t=" + Date.now();
+}
+screen.addEventListener("load", () => screen.classList.add("shown"));
+screen.addEventListener("error", () => {
+  screen.classList.remove("shown");
+  setTimeout(openStream, 2000);
+});
 openStream();
 
 document.getElementById("snapshot").addEventListener("click", () => {
@@ -124,10 +138,12 @@ async function showState() {
     stateText.className = live ? "live" : "waiting";
     stateText.textContent = live ? "live" : state.state + (state.failure ? ": " + state.failure : "");
     rate.textContent = live ? state.fps.toFixed(1) + " frames/s, frame " + state.frame : "";
+    hint.textContent = live ? "" : state.hint;
   } catch (e) {
     stateText.className = "waiting";
     stateText.textContent = "the server does not answer";
     rate.textContent = "";
+    hint.textContent = "";
   }
 }
 setInterval(showState, 1000);

@@ -30,13 +30,13 @@ void TServedScreen::FrameArrived(std::shared_ptr<const TFrame> frame) {
     FArrivals.push_back(std::chrono::steady_clock::now());
     if (FArrivals.size() > RateFrames + 1) FArrivals.pop_front();
     FLive = true;
-    FFailure.clear();
+    FFailure = {};
   }
   FChanged.notify_all();
 }
 
 void TServedScreen::Failed(const TFailure& failure) {
-  std::string words = FWords(failure);
+  TFailureWords words = FWords(failure);
   std::lock_guard lock(FMutex);
   FLive = false;
   FFailure = std::move(words);
@@ -53,7 +53,8 @@ TScreenState TServedScreen::State() const {
   TScreenState state;
   if (FNewest) state.Frame = FNewest->Number, state.Time = FNewest->Time;
   state.Live = FLive;
-  state.Failure = FFailure;
+  state.Failure = FFailure.Words;
+  state.Hint = FFailure.Hint;
   if (FLive && FArrivals.size() >= 2) {
     double seconds = std::chrono::duration<double>(FArrivals.back() - FArrivals.front()).count();
     if (seconds > 0) state.FramesPerSecond = static_cast<double>(FArrivals.size() - 1) / seconds;

@@ -38,6 +38,12 @@ struct TScreenState {
   double FramesPerSecond = 0;
   bool Live = false;    // frames come; otherwise the device is awaited
   std::string Failure;  // why it is awaited, in the command line's words; empty before any
+  std::string Hint;     // what the user may do about it, where something is known
+};
+
+// A failure as the page tells it.
+struct TFailureWords {
+  std::string Words, Hint;
 };
 
 // The one live session's frames for every viewer: the newest complete frame, the state,
@@ -45,7 +51,7 @@ struct TScreenState {
 class TServedScreen : public TLiveView {
  public:
   // Words for a failure, given the session's own report.
-  explicit TServedScreen(std::function<std::string(const TFailure&)> words)
+  explicit TServedScreen(std::function<TFailureWords(const TFailure&)> words)
       : FWords(std::move(words)) {}
 
   void LineArrived(int, const TScreenLine&) override {}
@@ -65,13 +71,13 @@ class TServedScreen : public TLiveView {
   void Close();
 
  private:
-  std::function<std::string(const TFailure&)> FWords;
+  std::function<TFailureWords(const TFailure&)> FWords;
   mutable std::mutex FMutex;
   mutable std::condition_variable FChanged;
   std::shared_ptr<const TServedFrame> FNewest;
   std::deque<std::chrono::steady_clock::time_point> FArrivals;
   bool FLive = false;
-  std::string FFailure;
+  TFailureWords FFailure;
   bool FClosed = false;
 };
 

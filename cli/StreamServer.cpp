@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "FailureHints.h"
 #include "ImageFiles.h"
 #include "LiveSession.h"
 #include "PortChoice.h"
@@ -352,7 +353,8 @@ int ServeScreen(const TCaptureOptions& options, TCaptureSession& session) {
   TServedScreen screen([&port](const TFailure& failure) {
     std::string words = CommandLineMessage(failure, port, {});
     std::string prefix = "korbenit-capture: ";
-    return words.rfind(prefix, 0) == 0 ? words.substr(prefix.size()) : words;
+    if (words.rfind(prefix, 0) == 0) words.erase(0, prefix.size());
+    return TFailureWords{words, FailureHint(failure.Kind, PortGroup(port))};
   });
   TServer server(screen, token);
   try {
