@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -74,11 +75,14 @@ TLive::TLive(TLiveHost host, QWidget* parent)
       Canvas->Zoom = FittingZoom(FHost.Settings->ReadInt("LiveView\\Zoom", 2));
       cbRecordFormat->setCurrentIndex(FHost.Settings->ReadStr("LiveView\\RecordFormat", "GIF") ==
                                       "WebP");
+      // As it was left, without writing it back.
+      QSignalBlocker quiet(ActDifferences);
+      ActDifferences->setChecked(FHost.Settings->ReadInt("LiveView\\Differences", 0));
+      QString reference =
+          QString::fromStdString(FHost.Settings->ReadStr("LiveView\\Reference", ""));
+      if (FHost.Settings->ReadInt("LiveView\\Compare", 0) && !reference.isEmpty())
+        CompareWith(reference);
     });
-    QString reference = QString::fromStdString(FHost.Settings->ReadStr("LiveView\\Reference", ""));
-    if (FHost.Settings->ReadInt("LiveView\\Compare", 0) && !reference.isEmpty())
-      CompareWith(reference);
-    ActDifferences->setChecked(FHost.Settings->ReadInt("LiveView\\Differences", 0));
   }
   FitWindow();
 }

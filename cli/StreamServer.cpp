@@ -177,9 +177,15 @@ class TServer {
   }
 
  private:
+  // Nothing may leave a callback of the library but its answer: a picture that cannot be
+  // made (memory) is a 500.
   static MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url,
                            const char* method, const char*, const char*, std::size_t*, void**) {
-    return static_cast<TServer*>(cls)->Answer(connection, url, method);
+    try {
+      return static_cast<TServer*>(cls)->Answer(connection, url, method);
+    } catch (const std::exception&) {
+      return Send(connection, 500, Text("the server could not answer\n"));
+    }
   }
 
   MHD_Result Answer(MHD_Connection* connection, const std::string& url, const std::string& method) {
@@ -251,7 +257,6 @@ class TServer {
   }
 
   // The newest frame for each part: a viewer that is slow to take them skips to it.
-  // Nothing may leave this callback of the library but a count.
   static ssize_t ReadStream(void* cls, uint64_t, char* buffer, std::size_t room) {
     auto& viewer = *static_cast<TViewer*>(cls);
     try {
