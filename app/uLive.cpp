@@ -29,7 +29,6 @@ namespace korbenit {
 namespace {
 
 constexpr int MaxZoom = 6;
-constexpr std::size_t RateFrames = 10;
 // The differing pixels, strong enough to see at once, the picture still showing beneath.
 constexpr QRgb DifferenceColour = 0xD0FF0000u;
 
@@ -188,7 +187,7 @@ void TLive::Start() {
   if (FSession) return;
   FSession = std::make_unique<TLiveSession>(FHost.Port ? FHost.Port() : std::string(), *FBridge);
   if (FHost.PortHeld) FHost.PortHeld(true);
-  FFrameTimes.clear();
+  FRate.Clear();
   ShowStatus(QStringLiteral("Waiting for the first frame..."));
   FWaiting = true;
   FSession->Start();
@@ -238,8 +237,7 @@ void TLive::TakeArrivals() {
   if (arrivals.Frame) {
     FFrame = arrivals.Frame;
     if (FRecording) FRecording->Add(FFrame);
-    FFrameTimes.push_back(FFrame->Captured);
-    if (FFrameTimes.size() > RateFrames + 1) FFrameTimes.pop_front();
+    FRate.Add(FFrame->Captured);
     ShowRate();
     // Waiting is over; any other message stays until the next action.
     FDeviceLost = false;
@@ -254,7 +252,7 @@ void TLive::TakeArrivals() {
     ShowStatus(QString::fromStdString(message) + QStringLiteral(". Waiting for the device..."),
                QString::fromStdString(message + (hint.empty() ? "" : "\n" + hint)));
     FWaiting = FDeviceLost = true;
-    FFrameTimes.clear();
+    FRate.Clear();
     RateLabel->clear();
   }
 }
@@ -262,15 +260,13 @@ void TLive::TakeArrivals() {
 // Over the last ten frames.
 void TLive::ShowRate() {
   QString received = QStringLiteral("%1 received").arg(FFrame->Number);
-  if (FFrameTimes.size() < 2) {
+  if (!FRate.Known()) {
     RateLabel->setText(received);
     return;
   }
-  double seconds = std::chrono::duration<double>(FFrameTimes.back() - FFrameTimes.front()).count();
-  double frames = static_cast<double>(FFrameTimes.size() - 1);
   RateLabel->setText(QStringLiteral("%1 frames/s, %2 ms a frame, %3")
-                         .arg(frames / seconds, 0, 'f', 1)
-                         .arg(std::lround(1000 * seconds / frames))
+                         .arg(FRate.PerSecond(), 0, 'f', 1)
+                         .arg(std::lround(1000 * FRate.SecondsAFrame()))
                          .arg(received));
 }
 

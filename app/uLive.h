@@ -122,7 +122,7 @@ class TLive : public QWidget {
   QTimer FRecordingClock;
   std::shared_ptr<const TFrame> FFrame;
   std::optional<TReference> FReference;
-  std::deque<std::chrono::steady_clock::time_point> FFrameTimes;
+  TFrameRate FRate;
   QTimer FRepaint;
   QString FStatusText;
   bool FPaused = false;

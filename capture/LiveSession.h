@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,6 +14,28 @@
 #include "SerialPort.h"
 
 namespace korbenit {
+
+// Frames a second over the last ten frames, as the live view and the server show it.
+class TFrameRate {
+ public:
+  using TClock = std::chrono::steady_clock;
+  void Add(TClock::time_point arrived) {
+    FTimes.push_back(arrived);
+    if (FTimes.size() > Frames + 1) FTimes.pop_front();
+  }
+  void Clear() { FTimes.clear(); }
+  // Known from the second frame on.
+  bool Known() const { return FTimes.size() >= 2 && FTimes.back() > FTimes.front(); }
+  double SecondsAFrame() const {
+    return std::chrono::duration<double>(FTimes.back() - FTimes.front()).count() /
+           static_cast<double>(FTimes.size() - 1);
+  }
+  double PerSecond() const { return Known() ? 1 / SecondsAFrame() : 0; }
+
+ private:
+  static constexpr std::size_t Frames = 10;
+  std::deque<TClock::time_point> FTimes;
+};
 
 // What a live session tells its view. Every call comes from the session's own thread;
 // a window hands them on to its own thread and never blocks here for long.

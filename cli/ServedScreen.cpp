@@ -5,7 +5,6 @@
 namespace korbenit {
 namespace {
 
-constexpr std::size_t RateFrames = 10;
 constexpr auto GoneCheck = std::chrono::milliseconds(100);
 
 }  // namespace
@@ -27,8 +26,7 @@ void TServedScreen::FrameArrived(std::shared_ptr<const TFrame> frame) {
     uint64_t number = FNewest ? FNewest->Number + 1 : 1;
     FNewest =
         std::make_shared<TServedFrame>(std::move(frame), number, std::chrono::system_clock::now());
-    FArrivals.push_back(std::chrono::steady_clock::now());
-    if (FArrivals.size() > RateFrames + 1) FArrivals.pop_front();
+    FRate.Add(TFrameRate::TClock::now());
     FLive = true;
     FFailure = {};
   }
@@ -40,7 +38,7 @@ void TServedScreen::Failed(const TFailure& failure) {
   std::lock_guard lock(FMutex);
   FLive = false;
   FFailure = std::move(words);
-  FArrivals.clear();
+  FRate.Clear();
 }
 
 std::shared_ptr<const TServedFrame> TServedScreen::Newest() const {
@@ -55,10 +53,7 @@ TScreenState TServedScreen::State() const {
   state.Live = FLive;
   state.Failure = FFailure.Words;
   state.Hint = FFailure.Hint;
-  if (FLive && FArrivals.size() >= 2) {
-    double seconds = std::chrono::duration<double>(FArrivals.back() - FArrivals.front()).count();
-    if (seconds > 0) state.FramesPerSecond = static_cast<double>(FArrivals.size() - 1) / seconds;
-  }
+  if (FLive) state.FramesPerSecond = FRate.PerSecond();
   return state;
 }
 

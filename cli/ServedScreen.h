@@ -3,7 +3,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -75,7 +74,7 @@ class TServedScreen : public TLiveView {
   mutable std::mutex FMutex;
   mutable std::condition_variable FChanged;
   std::shared_ptr<const TServedFrame> FNewest;
-  std::deque<std::chrono::steady_clock::time_point> FArrivals;
+  TFrameRate FRate;
   bool FLive = false;
   TFailureWords FFailure;
   bool FClosed = false;
